@@ -1,0 +1,444 @@
+#include "json/reader.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <system_error>
+
+namespace vostrel {
+
+std::string JsonParseError::text() const {
+  if (line == 0) return message;
+  return message + " at line " + std::to_string(line) + " column " + std::to_string(column);
+}
+
+namespace {
+
+bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
+
+int hex_value(unsigned char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+void append_utf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// Whether s is well-formed UTF-8 (no surrogates, no overlong forms).
+bool valid_utf8(std::string_view s) {
+  std::size_t i = 0;
+  const std::size_t n = s.size();
+  while (i < n) {
+    const auto b0 = static_cast<unsigned char>(s[i]);
+    if (b0 < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t len;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+      len = 2;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+      len = 3;
+      if (b0 == 0xE0) lo = 0xA0;
+      if (b0 == 0xED) hi = 0x9F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+      len = 4;
+      if (b0 == 0xF0) lo = 0x90;
+      if (b0 == 0xF4) hi = 0x8F;
+    } else {
+      return false;
+    }
+    if (i + len > n) return false;
+    const auto b1 = static_cast<unsigned char>(s[i + 1]);
+    if (b1 < lo || b1 > hi) return false;
+    for (std::size_t k = 2; k < len; ++k) {
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += len;
+  }
+  return true;
+}
+
+// A recursive-descent reader over the bytes of the text. `index_` is the next
+// unread byte. Errors are positioned either at the last byte read ("error") or
+// at the byte about to be read ("peek error"), which is where a reader that
+// looked at that byte stopped.
+class Reader {
+ public:
+  explicit Reader(std::string_view text) : s_(text) {}
+
+  bool parse(JsonValue& out, JsonParseError& err) {
+    err_ = &err;
+    if (!value(out)) return false;
+    if (skip_ws()) return peek_fail("trailing characters");
+    return true;
+  }
+
+ private:
+  bool at_end() const { return index_ >= s_.size(); }
+  unsigned char cur() const { return static_cast<unsigned char>(s_[index_]); }
+
+  // Skips white space; true when a byte follows.
+  bool skip_ws() {
+    while (index_ < s_.size()) {
+      const char c = s_[index_];
+      if (c != ' ' && c != '\n' && c != '\t' && c != '\r') return true;
+      ++index_;
+    }
+    return false;
+  }
+
+  bool fail_at(std::size_t i, const char* message) {
+    std::size_t line_start = 0;
+    std::size_t line = 1;
+    for (std::size_t k = 0; k < i; ++k) {
+      if (s_[k] == '\n') {
+        ++line;
+        line_start = k + 1;
+      }
+    }
+    err_->message = message;
+    err_->line = line;
+    err_->column = i - line_start;
+    return false;
+  }
+  bool fail(const char* message) { return fail_at(index_, message); }
+  bool peek_fail(const char* message) {
+    return fail_at(index_ + 1 < s_.size() ? index_ + 1 : s_.size(), message);
+  }
+
+  bool value(JsonValue& out) {
+    if (!skip_ws()) return peek_fail("EOF while parsing a value");
+    switch (cur()) {
+      case 'n':
+        ++index_;
+        if (!ident("ull")) return false;
+        out = JsonValue();
+        return true;
+      case 't':
+        ++index_;
+        if (!ident("rue")) return false;
+        out = JsonValue(true);
+        return true;
+      case 'f':
+        ++index_;
+        if (!ident("alse")) return false;
+        out = JsonValue(false);
+        return true;
+      case '-':
+        ++index_;
+        return number(false, out);
+      case '"': {
+        ++index_;
+        std::string s;
+        if (!string(s)) return false;
+        out = JsonValue(std::move(s));
+        return true;
+      }
+      case '[':
+        return array(out);
+      case '{':
+        return object(out);
+      default:
+        if (is_digit(cur())) return number(true, out);
+        return peek_fail("expected value");
+    }
+  }
+
+  bool ident(const char* rest) {
+    for (const char* p = rest; *p; ++p) {
+      if (at_end()) return fail("EOF while parsing a value");
+      const char c = s_[index_++];
+      if (c != *p) return fail("expected ident");
+    }
+    return true;
+  }
+
+  bool enter() {
+    if (--depth_ == 0) return peek_fail("recursion limit exceeded");
+    return true;
+  }
+
+  bool array(JsonValue& out) {
+    if (!enter()) return false;
+    ++index_;  // '['
+    JsonArray items;
+    bool first = true;
+    for (;;) {
+      if (!skip_ws()) return peek_fail("EOF while parsing a list");
+      if (cur() == ']') break;
+      if (!first) {
+        if (cur() != ',') return peek_fail("expected `,` or `]`");
+        ++index_;
+        if (!skip_ws()) return peek_fail("EOF while parsing a value");
+        if (cur() == ']') return peek_fail("trailing comma");
+      }
+      first = false;
+      items.emplace_back();
+      if (!value(items.back())) return false;
+    }
+    ++index_;  // ']'
+    ++depth_;
+    out = JsonValue(std::move(items));
+    return true;
+  }
+
+  bool object(JsonValue& out) {
+    if (!enter()) return false;
+    ++index_;  // '{'
+    JsonObject members;
+    bool first = true;
+    for (;;) {
+      if (!skip_ws()) return peek_fail("EOF while parsing an object");
+      if (cur() == '}') break;
+      if (!first) {
+        if (cur() != ',') return peek_fail("expected `,` or `}`");
+        ++index_;
+        if (!skip_ws()) return peek_fail("EOF while parsing a value");
+      }
+      first = false;
+      if (cur() == '}') return peek_fail("trailing comma");
+      if (cur() != '"') return peek_fail("key must be a string");
+      ++index_;
+      std::string key;
+      if (!string(key)) return false;
+      if (!skip_ws()) return peek_fail("EOF while parsing an object");
+      if (cur() != ':') return peek_fail("expected `:`");
+      ++index_;
+      JsonValue item;
+      if (!value(item)) return false;
+      members.insert(std::move(key), std::move(item));
+    }
+    ++index_;  // '}'
+    ++depth_;
+    out = JsonValue(std::move(members));
+    return true;
+  }
+
+  // After the opening quote; leaves index_ after the closing one.
+  bool string(std::string& out) {
+    for (;;) {
+      const std::size_t start = index_;
+      while (index_ < s_.size()) {
+        const auto c = cur();
+        if (c == '"' || c == '\\' || c < 0x20) break;
+        ++index_;
+      }
+      out.append(s_.data() + start, index_ - start);
+      if (at_end()) return fail("EOF while parsing a string");
+      const auto c = cur();
+      if (c == '"') {
+        ++index_;
+        if (!valid_utf8(out)) return fail("invalid unicode code point");
+        return true;
+      }
+      if (c < 0x20) {
+        ++index_;
+        return fail("control character (\\u0000-\\u001F) found while parsing a string");
+      }
+      ++index_;  // backslash
+      if (!escape(out)) return false;
+    }
+  }
+
+  bool escape(std::string& out) {
+    if (at_end()) return fail("EOF while parsing a string");
+    const char c = s_[index_++];
+    switch (c) {
+      case '"': out += '"'; return true;
+      case '\\': out += '\\'; return true;
+      case '/': out += '/'; return true;
+      case 'b': out += '\b'; return true;
+      case 'f': out += '\f'; return true;
+      case 'n': out += '\n'; return true;
+      case 'r': out += '\r'; return true;
+      case 't': out += '\t'; return true;
+      case 'u': return unicode_escape(out);
+      default: return fail("invalid escape");
+    }
+  }
+
+  bool hex4(unsigned& out) {
+    if (index_ + 4 > s_.size()) {
+      index_ = s_.size();
+      return fail("EOF while parsing a string");
+    }
+    unsigned n = 0;
+    bool ok = true;
+    for (int k = 0; k < 4; ++k) {
+      const int h = hex_value(static_cast<unsigned char>(s_[index_ + static_cast<std::size_t>(k)]));
+      if (h < 0) ok = false;
+      n = (n << 4) | static_cast<unsigned>(h < 0 ? 0 : h);
+    }
+    index_ += 4;
+    if (!ok) return fail("invalid escape");
+    out = n;
+    return true;
+  }
+
+  bool unicode_escape(std::string& out) {
+    unsigned n;
+    if (!hex4(n)) return false;
+    if (n >= 0xDC00 && n <= 0xDFFF) return fail("lone leading surrogate in hex escape");
+    if (n < 0xD800 || n > 0xDBFF) {
+      append_utf8(out, n);
+      return true;
+    }
+    // A leading surrogate must be followed by an escaped trailing one.
+    if (at_end()) return fail("EOF while parsing a string");
+    if (s_[index_] != '\\') {
+      ++index_;
+      return fail("unexpected end of hex escape");
+    }
+    ++index_;
+    if (at_end()) return fail("EOF while parsing a string");
+    if (s_[index_] != 'u') {
+      ++index_;
+      return fail("unexpected end of hex escape");
+    }
+    ++index_;
+    unsigned n2;
+    if (!hex4(n2)) return false;
+    if (n2 < 0xDC00 || n2 > 0xDFFF) return fail("lone leading surrogate in hex escape");
+    append_utf8(out, 0x10000 + (((n - 0xD800) << 10) | (n2 - 0xDC00)));
+    return true;
+  }
+
+  // After an optional '-'. Non-negative integers become u64, negative ones
+  // i64; fractions, exponents, -0 and integers beyond 64 bits become doubles.
+  bool number(bool positive, JsonValue& out) {
+    const std::size_t start = positive ? index_ : index_ - 1;
+    if (at_end()) return fail("EOF while parsing a value");
+    const auto first = s_[index_++];
+    bool is_float = false;
+    if (first == '0') {
+      if (!at_end() && is_digit(cur())) return peek_fail("invalid number");
+    } else if (is_digit(static_cast<unsigned char>(first))) {
+      while (!at_end() && is_digit(cur())) ++index_;
+    } else {
+      return fail("invalid number");
+    }
+    if (!at_end() && cur() == '.') {
+      is_float = true;
+      ++index_;
+      const std::size_t digits = index_;
+      while (!at_end() && is_digit(cur())) ++index_;
+      if (index_ == digits) {
+        return at_end() ? peek_fail("EOF while parsing a value") : peek_fail("invalid number");
+      }
+    }
+    if (!at_end() && (cur() == 'e' || cur() == 'E')) {
+      is_float = true;
+      ++index_;
+      if (!at_end() && (cur() == '+' || cur() == '-')) ++index_;
+      if (at_end()) return fail("EOF while parsing a value");
+      if (!is_digit(s_[index_++])) return fail("invalid number");
+      while (!at_end() && is_digit(cur())) ++index_;
+    }
+    const char* b = s_.data() + start;
+    const char* e = s_.data() + index_;
+    if (!is_float) {
+      if (positive) {
+        std::uint64_t u;
+        if (auto r = std::from_chars(b, e, u); r.ec == std::errc() && r.ptr == e) {
+          out = JsonValue(u);
+          return true;
+        }
+      } else {
+        std::int64_t i;
+        if (auto r = std::from_chars(b, e, i); r.ec == std::errc() && r.ptr == e && i != 0) {
+          out = JsonValue(i);
+          return true;
+        }
+      }
+    }
+    double d = 0;
+    auto r = std::from_chars(b, e, d);
+    if (r.ec == std::errc::result_out_of_range) {
+      // Overflow is an error; underflow reads as zero of the right sign.
+      if (is_overflow(b, e)) return fail("number out of range");
+      d = positive ? 0.0 : -0.0;
+    } else if (std::isinf(d)) {
+      return fail("number out of range");
+    }
+    out = JsonValue(d);
+    return true;
+  }
+
+  // Whether a number that from_chars refused as out of range is too large
+  // (rather than too small): its decimal exponent is positive.
+  static bool is_overflow(const char* b, const char* e) {
+    // Decide from the magnitude: a value >= 1 that is out of range overflowed.
+    std::string_view t(b, static_cast<std::size_t>(e - b));
+    if (!t.empty() && t.front() == '-') t.remove_prefix(1);
+    const std::size_t epos = t.find_first_of("eE");
+    std::string_view mant = t.substr(0, epos);
+    long long exp = 0;
+    if (epos != std::string_view::npos) {
+      std::string_view ex = t.substr(epos + 1);
+      bool neg = false;
+      if (!ex.empty() && (ex.front() == '+' || ex.front() == '-')) {
+        neg = ex.front() == '-';
+        ex.remove_prefix(1);
+      }
+      for (char c : ex) {
+        exp = exp * 10 + (c - '0');
+        if (exp > 1000000) break;
+      }
+      if (neg) exp = -exp;
+    }
+    // Position of the first significant digit relative to the decimal point.
+    const std::size_t dot = mant.find('.');
+    const std::string_view int_part = mant.substr(0, dot);
+    long long lead = -1;
+    std::size_t nz = int_part.find_first_not_of('0');
+    if (nz != std::string_view::npos) {
+      lead = static_cast<long long>(int_part.size() - nz) - 1;
+    } else if (dot != std::string_view::npos) {
+      const std::string_view frac = mant.substr(dot + 1);
+      std::size_t fz = frac.find_first_not_of('0');
+      lead = fz == std::string_view::npos ? -1000000 : -static_cast<long long>(fz) - 1;
+    }
+    return lead + exp > 0;
+  }
+
+  std::string_view s_;
+  std::size_t index_ = 0;
+  int depth_ = kJsonMaxDepth + 1;
+  JsonParseError* err_ = nullptr;
+};
+
+}  // namespace
+
+bool parse_json(std::string_view text, JsonValue& out, JsonParseError& error) {
+  return Reader(text).parse(out, error);
+}
+
+Result<JsonValue> parse_json(std::string_view text) {
+  JsonValue v;
+  JsonParseError err;
+  if (!parse_json(text, v, err)) return CoreError::value(err.text());
+  return v;
+}
+
+}  // namespace vostrel
