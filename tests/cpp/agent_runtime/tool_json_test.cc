@@ -5,22 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "json/reader.h"
 #include "json/writer.h"
+#include "support/json_test_util.h"
 
 namespace vostrel::agent_runtime {
 namespace {
 
-JsonValue parse(std::string_view text) {
-  auto v = parse_json(text);
-  EXPECT_TRUE(v.ok()) << text;
-  return v.ok() ? *v : JsonValue();
-}
-
-template <typename T>
-std::string error_of(const Result<T>& r) {
-  return r.ok() ? "<ok>" : r.error().message;
-}
+using test_support::error_of;
+using test_support::parse_or_fail;
 
 TEST(ToolJsonTest, WritesKeysInOrder) {
   ToolCall call{"read_file", JsonObject{{"path", "a.txt"}, {"limit", 5}}, "c1"};
@@ -39,18 +31,18 @@ TEST(ToolJsonTest, WritesKeysInOrder) {
 TEST(ToolJsonTest, RoundTrips) {
   // Argument order and number kinds survive: 1 and 1.0 stay apart.
   ToolCall call{"x", JsonObject{{"b", 1}, {"a", 1.0}, {"n", JsonObject{{"z", nullptr}, {"y", "é"}}}}, "id"};
-  auto back = read_tool_call(parse(to_json(tool_call_to_json(call))));
+  auto back = read_tool_call(parse_or_fail(to_json(tool_call_to_json(call))));
   ASSERT_TRUE(back.ok()) << back.error().message;
   EXPECT_EQ(*back, call);
   EXPECT_EQ(back->arguments.at_index(0).first, "b");
 
   std::vector<ToolCall> calls = {call, ToolCall{"y", {}, ""}};
-  auto calls_back = read_tool_calls(parse(to_json(tool_calls_to_json(calls))));
+  auto calls_back = read_tool_calls(parse_or_fail(to_json(tool_calls_to_json(calls))));
   ASSERT_TRUE(calls_back.ok());
   EXPECT_EQ(*calls_back, calls);
 
   std::vector<ToolResult> results = {{"a", "line\n\"q\"", true}, {"b", "", false}};
-  auto results_back = read_tool_results(parse(to_json(tool_results_to_json(results))));
+  auto results_back = read_tool_results(parse_or_fail(to_json(tool_results_to_json(results))));
   ASSERT_TRUE(results_back.ok());
   EXPECT_EQ(*results_back, results);
 
@@ -89,15 +81,15 @@ TEST(ToolJsonTest, ReadsToolCalls) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    auto r = read_tool_call(parse(c.json));
+    auto r = read_tool_call(parse_or_fail(c.json));
     EXPECT_EQ(r.ok() ? to_json(tool_call_to_json(*r)) : r.error().message, c.expected);
   }
 }
 
 TEST(ToolJsonTest, ReadsLists) {
-  EXPECT_EQ(error_of(read_tool_calls(parse(R"({"name":"x"})"))), "invalid type: map, expected a sequence");
-  EXPECT_EQ(error_of(read_tool_calls(parse(R"([["x",{},""],{"name":"y"}])"))), "missing field `arguments`");
-  auto empty = read_tool_calls(parse("[]"));
+  EXPECT_EQ(error_of(read_tool_calls(parse_or_fail(R"({"name":"x"})"))), "invalid type: map, expected a sequence");
+  EXPECT_EQ(error_of(read_tool_calls(parse_or_fail(R"([["x",{},""],{"name":"y"}])"))), "missing field `arguments`");
+  auto empty = read_tool_calls(parse_or_fail("[]"));
   ASSERT_TRUE(empty.ok());
   EXPECT_TRUE(empty->empty());
 
@@ -117,7 +109,7 @@ TEST(ToolJsonTest, ReadsLists) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(error_of(read_tool_results(parse(c.json))), c.expected);
+    EXPECT_EQ(error_of(read_tool_results(parse_or_fail(c.json))), c.expected);
   }
 }
 
@@ -137,7 +129,7 @@ TEST(ToolJsonTest, ReadsDialects) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.json);
-    auto r = read_tool_dialect(parse(c.json));
+    auto r = read_tool_dialect(parse_or_fail(c.json));
     EXPECT_EQ(r.ok() ? std::string(tool_dialect_name(*r)) : r.error().message, c.expected);
   }
 }

@@ -6,22 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "json/reader.h"
+#include "support/json_test_util.h"
 
 namespace vostrel::json {
 namespace {
 
-JsonValue parse(std::string_view text) {
-  auto v = parse_json(text);
-  EXPECT_TRUE(v.ok()) << text;
-  return v.ok() ? *v : JsonValue();
-}
-
-std::string message_of(const Status& s) { return s.ok() ? "<ok>" : s.error().message; }
-template <typename T>
-std::string message_of(const Result<T>& r) {
-  return r.ok() ? "<ok>" : r.error().message;
-}
+using test_support::error_of;
+using test_support::parse_or_fail;
 
 TEST(TypedReaderTest, DescribesFoundValues) {
   struct Case {
@@ -45,7 +36,7 @@ TEST(TypedReaderTest, DescribesFoundValues) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.json);
-    EXPECT_EQ(describe_found(parse(c.json)), c.expected);
+    EXPECT_EQ(describe_found(parse_or_fail(c.json)), c.expected);
   }
 }
 
@@ -122,7 +113,7 @@ TEST(TypedReaderTest, Scalars) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(c.read(parse(c.json)), c.expected);
+    EXPECT_EQ(c.read(parse_or_fail(c.json)), c.expected);
   }
 }
 
@@ -134,11 +125,11 @@ TEST(TypedReaderTest, OptionalStringAndLists) {
   EXPECT_EQ(o, std::optional<std::string>(""));
 
   std::vector<std::string> items;
-  ASSERT_TRUE(read_list(parse(R"(["a","b"])"), items, read_string).ok());
+  ASSERT_TRUE(read_list(parse_or_fail(R"(["a","b"])"), items, read_string).ok());
   EXPECT_EQ(items, (std::vector<std::string>{"a", "b"}));
-  EXPECT_EQ(message_of(read_list(parse(R"({"a":1})"), items, read_string)),
+  EXPECT_EQ(error_of(read_list(parse_or_fail(R"({"a":1})"), items, read_string)),
             "invalid type: map, expected a sequence");
-  EXPECT_EQ(message_of(read_list(parse(R"(["a",2,null])"), items, read_string)),
+  EXPECT_EQ(error_of(read_list(parse_or_fail(R"(["a",2,null])"), items, read_string)),
             "invalid type: integer `2`, expected a string");
 }
 
@@ -162,10 +153,10 @@ TEST(TypedReaderTest, Variants) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.json);
-    auto r = read_unit_variant(parse(c.json), kNames, c.empty_map);
+    auto r = read_unit_variant(parse_or_fail(c.json), kNames, c.empty_map);
     EXPECT_EQ(r.ok() ? std::to_string(*r) : r.error().message, c.expected);
   }
-  EXPECT_EQ(message_of(read_variant_name(JsonValue(1), kNames)),
+  EXPECT_EQ(error_of(read_variant_name(JsonValue(1), kNames)),
             "invalid type: integer `1`, expected variant identifier");
 }
 
@@ -223,7 +214,7 @@ TEST(TypedReaderTest, Records) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    auto r = read_sample(parse(c.json), c.unknown);
+    auto r = read_sample(parse_or_fail(c.json), c.unknown);
     std::string got = r.ok() ? r->name + "/" + std::to_string(r->count) + "/" + r->note.value_or("-")
                              : r.error().message;
     EXPECT_EQ(got, c.expected);
@@ -233,8 +224,8 @@ TEST(TypedReaderTest, Records) {
 TEST(TypedReaderTest, ArrayFormCanBeRefused) {
   constexpr std::string_view kFields[] = {"a"};
   const RecordShape shape{"struct One", kFields, UnknownKeys::kIgnore, 0, /*array_form=*/false};
-  auto st = read_record(parse(R"(["x"])"), shape, [](std::size_t, const JsonValue&) { return ok_status(); });
-  EXPECT_EQ(message_of(st), "invalid type: sequence, expected struct One");
+  auto st = read_record(parse_or_fail(R"(["x"])"), shape, [](std::size_t, const JsonValue&) { return ok_status(); });
+  EXPECT_EQ(error_of(st), "invalid type: sequence, expected struct One");
 }
 
 // A small tagged union: {"kind": "stop"} or {"kind": "wait", "ms": 5}.
@@ -277,7 +268,7 @@ TEST(TypedReaderTest, TaggedUnions) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.json);
-    EXPECT_EQ(read_action(parse(c.json)), c.expected);
+    EXPECT_EQ(read_action(parse_or_fail(c.json)), c.expected);
   }
 }
 
@@ -286,9 +277,9 @@ TEST(TypedReaderTest, JsonTextErrorsCarryPositions) {
   auto ok = read_json_text_as<Sample>(R"({"name":"a","count":1})", read);
   ASSERT_TRUE(ok.ok());
   EXPECT_EQ(ok->name, "a");
-  EXPECT_EQ(message_of(read_json_text_as<Sample>("{\"name\":\"a\",\n \"x\":1}\n\n", read)),
+  EXPECT_EQ(error_of(read_json_text_as<Sample>("{\"name\":\"a\",\n \"x\":1}\n\n", read)),
             "unknown field `x`, expected one of `name`, `count`, `note` at line 2 column 7");
-  EXPECT_EQ(message_of(read_json_text_as<Sample>("{\"name\":", read)),
+  EXPECT_EQ(error_of(read_json_text_as<Sample>("{\"name\":", read)),
             "EOF while parsing a value at line 1 column 8");
 }
 
