@@ -69,21 +69,15 @@ JsonValue tool_results_to_json(const std::vector<ToolResult>& results) {
 JsonValue tool_dialect_to_json(ToolDialect dialect) { return tool_dialect_name(dialect); }
 
 Result<ToolCall> read_tool_call(const JsonValue& value) {
-  ToolCall call;
-  VOSTREL_TRY(read_tool_call_into(value, call));
-  return call;
+  return json::read_as<ToolCall>(value, read_tool_call_into);
 }
 
 Result<std::vector<ToolCall>> read_tool_calls(const JsonValue& value) {
-  std::vector<ToolCall> calls;
-  VOSTREL_TRY(json::read_list(value, calls, read_tool_call_into));
-  return calls;
+  return json::read_list_as<ToolCall>(value, read_tool_call_into);
 }
 
 Result<std::vector<ToolResult>> read_tool_results(const JsonValue& value) {
-  std::vector<ToolResult> results;
-  VOSTREL_TRY(json::read_list(value, results, read_tool_result_into));
-  return results;
+  return json::read_list_as<ToolResult>(value, read_tool_result_into);
 }
 
 Result<ToolDialect> read_tool_dialect(const JsonValue& value) {

@@ -145,6 +145,23 @@ Status read_list(const JsonValue& value, std::vector<T>& out, F&& read_item) {
   return ok_status();
 }
 
+// `read_into(value, out)` as a Result: the usual public face of a reader
+// written in the fill-in style above.
+template <typename T, typename F>
+Result<T> read_as(const JsonValue& value, F&& read_into) {
+  T out{};
+  VOSTREL_TRY(read_into(value, out));
+  return out;
+}
+
+// `read_list` as a Result.
+template <typename T, typename F>
+Result<std::vector<T>> read_list_as(const JsonValue& value, F&& read_item) {
+  std::vector<T> out;
+  VOSTREL_TRY(read_list(value, out, read_item));
+  return out;
+}
+
 // ---------------------------------------------------------------------------
 // Enumerations.
 

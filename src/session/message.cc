@@ -114,27 +114,17 @@ JsonValue transcript_to_json(const std::vector<Message>& messages) {
 JsonValue turns_to_json(const std::vector<Turn>& turns) { return list_to_json(turns, turn_to_json); }
 
 Result<Message> read_message(const JsonValue& value) {
-  Message m;
-  VOSTREL_TRY(read_message_into(value, m));
-  return m;
+  return json::read_as<Message>(value, read_message_into);
 }
 
 Result<std::vector<Message>> read_message_list(const JsonValue& value) {
-  std::vector<Message> out;
-  VOSTREL_TRY(json::read_list(value, out, read_message_into));
-  return out;
+  return json::read_list_as<Message>(value, read_message_into);
 }
 
-Result<Turn> read_turn(const JsonValue& value) {
-  Turn t;
-  VOSTREL_TRY(read_turn_into(value, t));
-  return t;
-}
+Result<Turn> read_turn(const JsonValue& value) { return json::read_as<Turn>(value, read_turn_into); }
 
 Result<std::vector<Turn>> read_turn_list(const JsonValue& value) {
-  std::vector<Turn> out;
-  VOSTREL_TRY(json::read_list(value, out, read_turn_into));
-  return out;
+  return json::read_list_as<Turn>(value, read_turn_into);
 }
 
 }  // namespace vostrel
