@@ -2,11 +2,10 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <mutex>
 #include <optional>
-#include <shared_mutex>
 #include <system_error>
 
+#include "utils/service_slot.h"
 #include "utils/text.h"
 
 #ifndef VOSTREL_DEFAULT_ASSETS_DIR
@@ -18,14 +17,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The lock is held only to copy or replace the path.
-struct RootSlot {
-  std::shared_mutex mutex;
-  std::optional<fs::path> root;
-};
+using RootSlot = ServiceSlot<std::optional<fs::path>>;
 
 RootSlot& root_slot() {
-  static RootSlot* slot = new RootSlot();  // never destroyed: lookups may run at exit
+  static RootSlot* slot = new RootSlot(std::nullopt);  // never destroyed: lookups may run at exit
   return *slot;
 }
 
@@ -36,17 +31,11 @@ std::string file_name_text(const fs::directory_entry& entry) {
 }  // namespace
 
 void set_assets_root(fs::path root) {
-  RootSlot& slot = root_slot();
-  std::unique_lock lock(slot.mutex);
-  slot.root = std::move(root);
+  root_slot().replace(std::move(root));
 }
 
 fs::path resolve_assets_root() {
-  {
-    RootSlot& slot = root_slot();
-    std::shared_lock lock(slot.mutex);
-    if (slot.root) return *slot.root;
-  }
+  if (std::optional<fs::path> root = root_slot().get()) return std::move(*root);
   if (const char* env = std::getenv("VOSTREL_ASSETS")) return fs::path(env);
   return fs::path(VOSTREL_DEFAULT_ASSETS_DIR);
 }

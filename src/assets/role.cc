@@ -3,6 +3,7 @@
 #include "assets/assets.h"
 #include "assets/read_text.h"
 #include "pyfmt/pyfmt.h"
+#include "unicode/unicode.h"
 #include "utils/text.h"
 #include "yaml/yaml.h"
 
@@ -36,12 +37,12 @@ Result<RoleConfig> read_role_file(std::string_view name, std::span<const fs::pat
   const JsonValue* position = fm.mapping.find("position");
   if (position != nullptr && !position->is_null()) {
     const std::string text_form = position->is_string() ? position->as_string() : py_str(*position);
-    Result<AgentPosition> parsed = parse_agent_position(trim_white_space(text_form));
+    Result<AgentPosition> parsed = parse_agent_position(unicode::trim(text_form));
     if (!parsed.ok()) return CoreError::value(parsed.error().message + " In " + source + ".");
     role.position = *parsed;
   }
   role.description = yaml::frontmatter_text(fm.mapping, "description");
-  role.content = std::string(trim_white_space(fm.body));
+  role.content = std::string(unicode::trim(fm.body));
   return role;
 }
 

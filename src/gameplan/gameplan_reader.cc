@@ -5,6 +5,7 @@
 #include "assets/assets.h"
 #include "assets/read_text.h"
 #include "harness/harness_reader.h"
+#include "unicode/unicode.h"
 #include "utils/text.h"
 #include "yaml/yaml.h"
 
@@ -40,7 +41,7 @@ Result<GameplanConfig> parse_gameplan_text(std::string text, const fs::path& fou
 
   GameplanConfig config;
   config.name = spec.name.empty() ? assets::file_stem_text(found_at) : spec.name;
-  config.body = std::string(trim_white_space(block.body));
+  config.body = std::string(unicode::trim(block.body));
   config.harness = std::move(spec);
   std::error_code ec;
   const fs::path canonical = fs::canonical(found_at, ec);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "pyfmt/pyfmt.h"
+#include "unicode/unicode.h"
 #include "utils/text.h"
 #include "yaml/yaml.h"
 
@@ -52,8 +53,8 @@ class Reader {
   }
 
   static std::string text_of(const JsonValue& value) {
-    if (const std::string* s = value.get_string()) return std::string(trim_white_space(*s));
-    return std::string(trim_white_space(py_str(value)));
+    if (const std::string* s = value.get_string()) return std::string(unicode::trim(*s));
+    return std::string(unicode::trim(py_str(value)));
   }
 
   static std::string read_text(const JsonObject& map, std::string_view key) {
@@ -73,7 +74,7 @@ class Reader {
   // Python int() of a base-10 literal: optional sign, digits with single
   // underscores between them.
   static std::optional<std::int64_t> parse_int_literal(std::string_view text) {
-    text = trim_white_space(text);
+    text = unicode::trim(text);
     bool negative = false;
     if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
       negative = text[0] == '-';
@@ -290,10 +291,10 @@ class Reader {
     if (map == nullptr) return fail_label("result", " must be a mapping.");
     for (const auto& [key, entry] : *map) {
       ResultField field;
-      field.name = std::string(trim_white_space(key));
+      field.name = std::string(unicode::trim(key));
       if (field.name.empty()) continue;
       if (const std::string* type = entry.get_string()) {
-        field.type_name = std::string(trim_white_space(*type));
+        field.type_name = std::string(unicode::trim(*type));
       } else if (const JsonObject* spec = entry.get_object()) {
         const JsonValue* type = spec->find("type");
         field.type_name = type != nullptr && !json_is_empty(*type) ? text_of(*type) : "str";

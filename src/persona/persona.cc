@@ -3,6 +3,7 @@
 #include "assets/assets.h"
 #include "assets/read_text.h"
 #include "re2/re2.h"
+#include "unicode/unicode.h"
 #include "utils/text.h"
 
 namespace vostrel::persona {
@@ -19,13 +20,13 @@ std::string section_body(std::span<const std::string_view> lines, std::string_vi
     std::string_view rest = line.substr(3);
     if (!rest.starts_with(title)) continue;
     rest.remove_prefix(title.size());
-    if (!trim_white_space(rest).empty()) continue;
+    if (!unicode::trim(rest).empty()) continue;
     std::string body;
     for (std::size_t j = i + 1; j < lines.size() && !lines[j].starts_with("## "); ++j) {
       if (j > i + 1) body += '\n';
       body += lines[j];
     }
-    return std::string(trim_white_space(body));
+    return std::string(unicode::trim(body));
   }
   return std::string();
 }
@@ -49,7 +50,7 @@ PersonaConfig parse_persona_text(std::string_view text, std::string_view stem) {
   PersonaConfig out;
   re2::StringPiece name;
   if (RE2::PartialMatch(re2::StringPiece(text.data(), text.size()), *name_line, &name)) {
-    out.name = std::string(trim_white_space(std::string_view(name.data(), name.size())));
+    out.name = std::string(unicode::trim(std::string_view(name.data(), name.size())));
   } else {
     out.name = std::string(stem);
   }

@@ -5,6 +5,7 @@
 #include "assets/assets.h"
 #include "assets/read_text.h"
 #include "pyfmt/pyfmt.h"
+#include "unicode/unicode.h"
 #include "utils/text.h"
 #include "yaml/yaml.h"
 
@@ -27,13 +28,6 @@ bool is_skill_name(std::string_view name) {
     prev = c;
   }
   return true;
-}
-
-std::size_t char_count(std::string_view utf8) {
-  std::size_t n = 0;
-  for (unsigned char c : utf8)
-    if ((c & 0xC0) != 0x80) ++n;
-  return n;
 }
 
 std::string lower_ascii(std::string text) {
@@ -80,7 +74,7 @@ Result<std::optional<std::vector<std::string>>> parse_tool_list(const JsonValue*
     std::string_view rest = *text;
     while (true) {
       const std::size_t comma = rest.find(',');
-      const std::string_view piece = trim_white_space(rest.substr(0, comma));
+      const std::string_view piece = unicode::trim(rest.substr(0, comma));
       if (!piece.empty()) out.emplace_back(piece);
       if (comma == std::string_view::npos) break;
       rest.remove_prefix(comma + 1);
@@ -97,7 +91,7 @@ Result<std::optional<std::vector<std::string>>> parse_tool_list(const JsonValue*
         all_strings = false;
         break;
       }
-      out.emplace_back(trim_white_space(*s));
+      out.emplace_back(unicode::trim(*s));
     }
     if (all_strings) return std::optional<List>(std::move(out));
   }
@@ -127,7 +121,7 @@ Result<SkillConfig> read_skill_file(std::string_view argument) {
   skill.description = yaml::frontmatter_text(fm.mapping, "description");
   if (skill.name.empty() || skill.description.empty())
     return CoreError::value("Skill file missing required frontmatter: " + source);
-  if (char_count(skill.name) > kMaxNameChars || !is_skill_name(skill.name))
+  if (unicode::count_chars(skill.name) > kMaxNameChars || !is_skill_name(skill.name))
     return CoreError::value("Invalid skill name '" + skill.name + "' in " + source);
   const bool is_skill_md = lower_ascii(path.filename().native()) == "skill.md";
   if (is_skill_md) {
@@ -140,10 +134,10 @@ Result<SkillConfig> read_skill_file(std::string_view argument) {
       }
     }
   }
-  if (char_count(skill.description) > kMaxDescriptionChars)
+  if (unicode::count_chars(skill.description) > kMaxDescriptionChars)
     return CoreError::value("Invalid skill description in " + source);
   if (is_skill_md) skill.base_dir = path.parent_path();
-  skill.content = std::string(trim_white_space(fm.body));
+  skill.content = std::string(unicode::trim(fm.body));
   VOSTREL_ASSIGN_OR_RETURN(skill.allowed_tools,
                            parse_tool_list(fm.mapping.find("allowed-tools"), "allowed-tools", source));
   VOSTREL_ASSIGN_OR_RETURN(

@@ -5,12 +5,6 @@
 namespace vostrel {
 namespace {
 
-bool is_white_space(char32_t c) {
-  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-         c == 0x205F || c == 0x3000;
-}
-
 // Length of the well-formed UTF-8 sequence at text[i], or 0 when the bytes
 // there are ill-formed; `max_valid` receives the length of the longest prefix
 // that could still start a valid sequence (at least 1).
@@ -52,29 +46,6 @@ std::size_t utf8_sequence(std::string_view text, std::size_t i, char32_t& cp, st
 }
 
 }  // namespace
-
-std::string_view trim_white_space(std::string_view text) {
-  std::size_t start = 0;
-  while (start < text.size()) {
-    char32_t cp;
-    std::size_t max_valid;
-    const std::size_t n = utf8_sequence(text, start, cp, max_valid);
-    if (n == 0 || !is_white_space(cp)) break;
-    start += n;
-  }
-  std::size_t end = text.size();
-  while (end > start) {
-    // Step back to the start of the last sequence (at most four bytes).
-    std::size_t s = end - 1;
-    while (s > start && end - s < 4 && (static_cast<unsigned char>(text[s]) & 0xC0) == 0x80) --s;
-    char32_t cp;
-    std::size_t max_valid;
-    const std::size_t n = utf8_sequence(text, s, cp, max_valid);
-    if (n != end - s || !is_white_space(cp)) break;
-    end = s;
-  }
-  return text.substr(start, end - start);
-}
 
 std::string utf8_lossy(std::string_view bytes) {
   std::string out;

@@ -7,10 +7,6 @@
 
 namespace vostrel {
 
-// `text` without the Unicode White_Space characters at either end. Bytes that
-// are not valid UTF-8 are never trimmed.
-std::string_view trim_white_space(std::string_view text);
-
 // `bytes` as UTF-8 text: each maximal ill-formed subsequence becomes U+FFFD.
 std::string utf8_lossy(std::string_view bytes);
 

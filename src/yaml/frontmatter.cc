@@ -3,6 +3,7 @@
 
 #include "pyfmt/pyfmt.h"
 #include "re2/re2.h"
+#include "unicode/unicode.h"
 #include "utils/text.h"
 #include "yaml/yaml.h"
 
@@ -78,8 +79,8 @@ FrontmatterBlock split_frontmatter_block(std::string_view text) {
 std::string frontmatter_text(const JsonObject& mapping, std::string_view key) {
   const JsonValue* value = mapping.find(key);
   if (value == nullptr) return std::string();
-  if (const std::string* s = value->get_string()) return std::string(trim_white_space(*s));
-  return std::string(trim_white_space(py_str(*value)));
+  if (const std::string* s = value->get_string()) return std::string(unicode::trim(*s));
+  return std::string(unicode::trim(py_str(*value)));
 }
 
 }  // namespace vostrel::yaml

@@ -102,6 +102,10 @@ std::pair<std::size_t, std::size_t> line_column_of(std::string_view text, std::s
   return {line, byte - start + 1};
 }
 
+std::string too_deep_message() {
+  return "YAML nests deeper than " + std::to_string(kYamlMaxDepth) + " levels; flatten the document";
+}
+
 std::string_view c_text(const yaml_char_t* s) {
   return s ? std::string_view(reinterpret_cast<const char*>(s)) : std::string_view();
 }
@@ -114,8 +118,14 @@ bool collect_events(std::string_view text, std::vector<Event>& events, std::stri
     error = "could not initialise the YAML parser";
     return false;
   }
-  yaml_parser_set_input_string(parser.get(), reinterpret_cast<const unsigned char*>(text.data()),
+  // libyaml refuses a null input pointer, which an empty view may carry.
+  static const char kEmpty[] = "";
+  const char* data = text.empty() ? kEmpty : text.data();
+  yaml_parser_set_input_string(parser.get(), reinterpret_cast<const unsigned char*>(data),
                                text.size());
+  // Nesting is capped while parsing, not only while building: libyaml's scanner
+  // slows down quadratically with the depth of flow collections.
+  int depth = 0;
   std::unordered_map<std::string, std::uint32_t> anchors;
   std::uint32_t next_anchor = 1;
   const auto define = [&](const yaml_char_t* name) -> std::uint32_t {
@@ -171,13 +181,27 @@ bool collect_events(std::string_view text, std::vector<Event>& events, std::stri
       case YAML_SEQUENCE_START_EVENT:
         ev.kind = EventKind::kSequenceStart;
         ev.anchor = define(e.data.sequence_start.anchor);
+        if (++depth > kYamlMaxDepth) {
+          error = too_deep_message();
+          return false;
+        }
         break;
-      case YAML_SEQUENCE_END_EVENT: ev.kind = EventKind::kSequenceEnd; break;
+      case YAML_SEQUENCE_END_EVENT:
+        ev.kind = EventKind::kSequenceEnd;
+        --depth;
+        break;
       case YAML_MAPPING_START_EVENT:
         ev.kind = EventKind::kMappingStart;
         ev.anchor = define(e.data.mapping_start.anchor);
+        if (++depth > kYamlMaxDepth) {
+          error = too_deep_message();
+          return false;
+        }
         break;
-      case YAML_MAPPING_END_EVENT: ev.kind = EventKind::kMappingEnd; break;
+      case YAML_MAPPING_END_EVENT:
+        ev.kind = EventKind::kMappingEnd;
+        --depth;
+        break;
       case YAML_NO_EVENT: return true;
     }
     events.push_back(std::move(ev));
@@ -411,10 +435,7 @@ class Builder {
     if (depth + 1 > kYamlMaxDepth) return too_deep();
     return ok_status();
   }
-  static CoreError too_deep() {
-    return CoreError::value("YAML nests deeper than " + std::to_string(kYamlMaxDepth) +
-                            " levels; flatten the document");
-  }
+  static CoreError too_deep() { return CoreError::value(too_deep_message()); }
 
   Result<Built> alias(const Event& ev, int depth) {
     if (ev.anchor >= anchors_.size() || !anchors_[ev.anchor]) {
