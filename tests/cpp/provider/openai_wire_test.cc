@@ -9,29 +9,14 @@
 #include "provider/openai.h"
 #include "pyfmt/pyfmt.h"
 #include "support/loopback_server.h"
+#include "wire_util.h"
 
 namespace vostrel::provider {
 namespace {
 
 using testing::LoopbackServer;
 using testing::ScriptedReply;
-
-JsonValue parse(std::string_view text) {
-  Result<JsonValue> v = parse_json(text);
-  EXPECT_TRUE(v.ok()) << text;
-  return v.ok() ? *v : JsonValue();
-}
-
-// The headers the provider chose, in wire order, without those the HTTP
-// client adds on its own.
-std::vector<std::string> our_headers(const testing::HttpRequest& request) {
-  std::vector<std::string> out;
-  for (const auto& [name, value] : request.headers) {
-    if (name == "Host" || name == "Accept" || name == "Content-Length") continue;
-    out.push_back(name + ": " + value);
-  }
-  return out;
-}
+using wire_test::parse;
 
 class OpenAiWireTest : public ::testing::Test {
  protected:
@@ -142,7 +127,7 @@ TEST_F(OpenAiWireTest, BuildsHeadersAndBodyInTheirOrder) {
     ASSERT_TRUE(r.ok()) << r.error().error_text();
     testing::HttpRequest got = server_.last_request();
     EXPECT_EQ(got.target, "/v1/chat/completions");
-    EXPECT_EQ(our_headers(got), c.headers);
+    EXPECT_EQ(wire_test::our_headers(got), c.headers);
     EXPECT_EQ(got.body, c.body);
   }
 }
@@ -280,15 +265,7 @@ TEST(ParseOpenAiToolCallsTest, ReadsWhatItCanAndSkipsTheRest) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    JsonArray got;
-    for (const ToolCall& call : parse_openai_tool_calls(parse(c.message))) {
-      JsonArray entry;
-      entry.emplace_back(call.name);
-      entry.emplace_back(call.arguments);
-      entry.emplace_back(call.id);
-      got.emplace_back(std::move(entry));
-    }
-    EXPECT_EQ(to_json(JsonValue(got)), c.calls);
+    EXPECT_EQ(wire_test::calls_json(parse_openai_tool_calls(parse(c.message))), c.calls);
   }
 }
 
