@@ -104,16 +104,7 @@ TEST_F(ClaudeWireTest, BuildsHeadersAndBodyInTheirOrder) {
 }
 
 TEST_F(ClaudeWireTest, ChecksEveryReplyShape) {
-  struct Case {
-    std::string name;
-    std::string reply;
-    std::string error_prefix;  // empty: success
-    std::string content = "";
-    std::size_t tool_calls = 0;
-    std::string stop_reason = "";
-    std::string model = "c";
-  };
-  const std::vector<Case> cases = {
+  const std::vector<wire_test::ReplyCase> cases = {
       {"two text blocks, one without a type",
        R"({"model":"c-1","stop_reason":"end_turn","content":[{"type":"text","text":" A"},{"type":"thinking","text":"no"},{"text":"B \n"}]})",
        "", "A\nB", 0, "end_turn", "c-1"},
@@ -131,24 +122,7 @@ TEST_F(ClaudeWireTest, ChecksEveryReplyShape) {
        "", "x", 0, "", "c"},
   };
   ClaudeProvider p(RetrySettings{}, config());
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    server_.push(ScriptedReply::json_text(c.reply));
-    Result<ProviderResponse> r = p.chat("c", {}, std::nullopt, ReasoningEffort::kLow);
-    JsonValue reply = parse(c.reply);
-    if (!c.error_prefix.empty()) {
-      ASSERT_FALSE(r.ok());
-      EXPECT_EQ(r.error().kind, ErrorKind::kProvider);
-      EXPECT_EQ(r.error().message, c.error_prefix + py_str(reply));
-      continue;
-    }
-    ASSERT_TRUE(r.ok()) << r.error().error_text();
-    EXPECT_EQ(r->content, c.content);
-    EXPECT_EQ(r->tool_calls.size(), c.tool_calls);
-    EXPECT_EQ(r->stop_reason, c.stop_reason);
-    EXPECT_EQ(r->model, c.model);
-    EXPECT_EQ(r->raw, reply);
-  }
+  wire_test::check_reply_cases(server_, "c", cases, [&] { return p.chat("c", {}, std::nullopt, ReasoningEffort::kLow); });
 }
 
 TEST_F(ClaudeWireTest, KeepsTheKeyOutOfErrors) {

@@ -133,16 +133,7 @@ TEST_F(OpenAiWireTest, BuildsHeadersAndBodyInTheirOrder) {
 }
 
 TEST_F(OpenAiWireTest, ChecksEveryReplyShape) {
-  struct Case {
-    std::string name;
-    std::string reply;
-    std::string error_prefix;  // empty: success
-    std::string content = "";
-    std::size_t tool_calls = 0;
-    std::string stop_reason = "";
-    std::string model = "m";
-  };
-  const std::vector<Case> cases = {
+  const std::vector<wire_test::ReplyCase> cases = {
       {"text with a null error", R"({"error":null,"model":"m-2024","choices":[{"finish_reason":"length","message":{"content":"  hi \n"}}]})",
        "", "hi", 0, "length", "m-2024"},
       {"error object", R"({"error":{"message":"nope"}})", "API error from m: "},
@@ -165,25 +156,7 @@ TEST_F(OpenAiWireTest, ChecksEveryReplyShape) {
       {"parts without refusal give empty text", R"({"choices":[{"message":{"content":[{"type":"text","text":"a"}]}}]})", ""},
   };
   OpenAiProvider p(RetrySettings{}, OpenAiConfig{.api_key = "k", .base_url = base()});
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    server_.push(ScriptedReply::json_text(c.reply));
-    Result<ProviderResponse> r = p.chat("m", messages_, std::nullopt, ReasoningEffort::kLow);
-    JsonValue reply = parse(c.reply);
-    if (!c.error_prefix.empty()) {
-      ASSERT_FALSE(r.ok());
-      EXPECT_EQ(r.error().kind, ErrorKind::kProvider);
-      EXPECT_EQ(r.error().message, c.error_prefix + py_str(reply)) << "the whole reply is quoted";
-      continue;
-    }
-    ASSERT_TRUE(r.ok()) << r.error().error_text();
-    EXPECT_EQ(r->content, c.content);
-    EXPECT_EQ(r->tool_calls.size(), c.tool_calls);
-    EXPECT_EQ(r->stop_reason, c.stop_reason);
-    EXPECT_EQ(r->model, c.model);
-    EXPECT_EQ(r->raw, reply);
-    EXPECT_FALSE(r->structured.has_value());
-  }
+  wire_test::check_reply_cases(server_, "m", cases, [&] { return p.chat("m", {}, std::nullopt, ReasoningEffort::kLow); });
 }
 
 TEST_F(OpenAiWireTest, CopiesUsageOnlyWhenItIsAnObject) {

@@ -11,6 +11,7 @@
 #include "json/reader.h"
 #include "json/writer.h"
 #include "provider/shared.h"
+#include "pyfmt/pyfmt.h"
 #include "support/loopback_server.h"
 
 namespace vostrel::provider::wire_test {
@@ -43,6 +44,43 @@ inline std::vector<std::string> our_headers(const testing::HttpRequest& request)
     out.push_back(name + ": " + value);
   }
   return out;
+}
+
+// One reply played by the server and what `chat` must make of it.
+struct ReplyCase {
+  std::string name;
+  std::string reply;
+  std::string error_prefix;  // empty: success; else the Provider error up to the quoted reply
+  std::string content = "";
+  std::size_t tool_calls = 0;
+  std::string stop_reason = "";
+  std::string model = "";  // the reply's model; empty: the model asked for
+};
+
+// Plays each case through `chat`, a call of the provider that asks for
+// `asked_model`, and checks the result.
+template <typename Chat>
+void check_reply_cases(testing::LoopbackServer& server, std::string_view asked_model,
+                       const std::vector<ReplyCase>& cases, Chat chat) {
+  for (const ReplyCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    server.push(testing::ScriptedReply::json_text(c.reply));
+    Result<ProviderResponse> r = chat();
+    JsonValue reply = parse(c.reply);
+    if (!c.error_prefix.empty()) {
+      ASSERT_FALSE(r.ok());
+      EXPECT_EQ(r.error().kind, ErrorKind::kProvider);
+      EXPECT_EQ(r.error().message, c.error_prefix + py_str(reply)) << "the whole reply is quoted";
+      continue;
+    }
+    ASSERT_TRUE(r.ok()) << r.error().error_text();
+    EXPECT_EQ(r->content, c.content);
+    EXPECT_EQ(r->tool_calls.size(), c.tool_calls);
+    EXPECT_EQ(r->stop_reason, c.stop_reason);
+    EXPECT_EQ(r->model, c.model.empty() ? std::string(asked_model) : c.model);
+    EXPECT_EQ(r->raw, reply);
+    EXPECT_FALSE(r->structured.has_value());
+  }
 }
 
 }  // namespace vostrel::provider::wire_test
