@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "json/reader.h"
+#include "support/json_test_util.h"
 #include "json/writer.h"
 #include "provider/shared.h"
 #include "pyfmt/pyfmt.h"
@@ -16,11 +16,8 @@
 
 namespace vostrel::provider::wire_test {
 
-inline JsonValue parse(std::string_view text) {
-  Result<JsonValue> v = parse_json(text);
-  EXPECT_TRUE(v.ok()) << text;
-  return v.ok() ? *v : JsonValue();
-}
+using test_support::parse_or_fail;
+inline JsonValue parse(std::string_view text) { return parse_or_fail(text); }
 
 // Tool calls as [[name, arguments, id], ...] in compact JSON.
 inline std::string calls_json(const std::vector<ToolCall>& calls) {

@@ -1,16 +1,12 @@
 #include <gtest/gtest.h>
 
-#include "json/reader.h"
+#include "support/json_test_util.h"
 #include "usage/budget.h"
 
 namespace vostrel::usage {
 namespace {
 
-JsonValue parse(std::string_view text) {
-  Result<JsonValue> v = parse_json(text);
-  EXPECT_TRUE(v.ok()) << text;
-  return v.ok() ? *v : JsonValue();
-}
+using test_support::parse_or_fail;
 
 TEST(BudgetJsonTest, ReadsRunBudgetsOrRefusesThem) {
   const Count u;
@@ -39,7 +35,7 @@ TEST(BudgetJsonTest, ReadsRunBudgetsOrRefusesThem) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.json);
-    Result<RunBudget> r = run_budget_from_json(parse(c.json));
+    Result<RunBudget> r = run_budget_from_json(parse_or_fail(c.json));
     if (c.want) {
       ASSERT_TRUE(r.ok()) << r.error().message;
       EXPECT_EQ(*r, *c.want);
@@ -70,7 +66,7 @@ TEST(BudgetJsonTest, ReadsTokenPricingOrRefusesIt) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.json);
-    Result<TokenPricing> r = token_pricing_from_json(parse(c.json));
+    Result<TokenPricing> r = token_pricing_from_json(parse_or_fail(c.json));
     if (c.want) {
       ASSERT_TRUE(r.ok()) << r.error().message;
       EXPECT_EQ(*r, *c.want);
@@ -79,14 +75,14 @@ TEST(BudgetJsonTest, ReadsTokenPricingOrRefusesIt) {
       EXPECT_EQ(r.error().message, c.error);
     }
   }
-  Result<std::vector<TokenPricing>> list = pricing_from_json(parse(R"([["P", "a", 1, 1], ["P", "b", 2, 2]])"));
+  Result<std::vector<TokenPricing>> list = pricing_from_json(parse_or_fail(R"([["P", "a", 1, 1], ["P", "b", 2, 2]])"));
   ASSERT_FALSE(list.ok()) << "the array form takes all six fields";
-  list = pricing_from_json(parse(R"([["P", "a", 1, 1, null, null], {"provider": "P", "model": "b",
+  list = pricing_from_json(parse_or_fail(R"([["P", "a", 1, 1, null, null], {"provider": "P", "model": "b",
       "input_microusd_per_million_tokens": 2, "output_microusd_per_million_tokens": 2}])"));
   ASSERT_TRUE(list.ok()) << list.error().message;
   ASSERT_EQ(list->size(), 2u);
   EXPECT_EQ((*list)[1].model, "b");
-  EXPECT_EQ(pricing_from_json(parse("{}")).error().message, "invalid type: map, expected a sequence");
+  EXPECT_EQ(pricing_from_json(parse_or_fail("{}")).error().message, "invalid type: map, expected a sequence");
 }
 
 }  // namespace
