@@ -15,6 +15,7 @@
 #include "runtime/text.h"
 #include "services/assets_root.h"
 #include "services/python_services.h"
+#include "testing/test_hooks.h"
 #include "types/tool_classes.h"
 
 namespace vostrel::py {
@@ -99,7 +100,8 @@ int module_body(PyObject* module) {
   for (ClassDef* def : kBodyClasses) {
     if (add_class(module, *def) < 0) return -1;
   }
-  return add_module_constants(module);
+  if (add_module_constants(module) < 0) return -1;
+  return add_test_hooks(module);
 }
 
 PyModuleDef kModuleDef = {
