@@ -313,6 +313,33 @@ class TestComparison:
             sorted([ToolCall("b"), ToolCall("a")])
 
 
+class TestFieldHash:
+    def test_value_is_fixed_across_processes(self):
+        assert hooks.field_hash("command", "run", "ls", "") == 194122212564153475
+
+    def test_field_boundaries_count(self):
+        assert hooks.field_hash("ab", "c", "x", "") != hooks.field_hash("a", "bc", "x", "")
+        assert hooks.field_hash("", "", "", "") != hooks.field_hash("", "", "", "\xff")
+
+
+class TestSetters:
+    def test_set_and_delete(self):
+        probe = BorrowProbe("v")
+        probe.value = "w"
+        assert probe.value == "w"
+        with pytest.raises(AttributeError, match="^can't delete attribute$"):
+            del probe.value
+
+    def test_value_is_converted_before_the_borrow(self):
+        probe = BorrowProbe("v")
+        with pytest.raises(TypeError, match="^argument 'value': 'int' object cannot be converted "
+                                            "to 'PyString'$"):
+            probe.read(lambda: setattr(probe, "value", 5))
+        with pytest.raises(RuntimeError, match="^Already borrowed$"):
+            probe.read(lambda: setattr(probe, "value", "x"))
+        assert probe.value == "v" and probe.flag() == 0
+
+
 class TestBorrows:
     def test_shared_during_exclusive(self):
         probe = BorrowProbe("v")

@@ -142,6 +142,11 @@ class TestJsonToPython:
             assert list(converted) == list(value)
 
 
+    def test_reader_error_is_a_value_error(self):
+        with pytest.raises(ValueError, match="^EOF while parsing a value at line 1 column 0$"):
+            hooks.json_from_text("")
+
+
 class TestErrorsToPython:
     @pytest.mark.parametrize("kind, cls, args", [
         (0, exceptions.ProviderError, ("m",)),

@@ -232,6 +232,22 @@ bool check_dict(PyObject* object) {
   return false;
 }
 
+bool extract_path(PyObject* object, std::string& out) {
+  PyRef path = PyRef::steal(PyOS_FSPath(object));
+  if (!path) return false;
+  if (!PyUnicode_Check(path.get())) {
+    raise_conversion_error(path.get(), kTextKind);
+    return false;
+  }
+  PyRef encoded = PyRef::steal(PyUnicode_EncodeFSDefault(path.get()));
+  if (!encoded) return false;
+  char* data = nullptr;
+  Py_ssize_t size = 0;
+  if (PyBytes_AsStringAndSize(encoded.get(), &data, &size) < 0) return false;
+  out.assign(data, static_cast<std::size_t>(size));
+  return true;
+}
+
 bool check_sequence_not_str(PyObject* object) {
   if (PyUnicode_Check(object)) {
     raise_text(PyExc_TypeError, "Can't extract `str` to `Vec`");

@@ -54,6 +54,9 @@ bool extract_u32(PyObject* object, std::uint32_t& out);
 bool extract_u16(PyObject* object, std::uint16_t& out);
 bool extract_f64(PyObject* object, double& out);
 bool check_dict(PyObject* object);
+// A str, or an object whose os.fspath() gives a str, encoded with the file
+// system encoding.
+bool extract_path(PyObject* object, std::string& out);
 // True for a sequence that is not a str; otherwise false with the TypeError
 // that refuses a str or names the sequence kind.
 bool check_sequence_not_str(PyObject* object);

@@ -5,6 +5,9 @@
 
 #include <Python.h>
 
+#include <utility>
+
+#include "runtime/args.h"
 #include "runtime/boundary.h"
 #include "runtime/classes.h"
 
@@ -18,6 +21,28 @@ PyObject* field_getter(PyObject* self, void*) {
     auto receiver = borrow_ref<C>(self);
     if (!receiver) return nullptr;
     return Read(**receiver);
+  });
+}
+
+// A setter: deleting is refused, the new value is converted by
+// `Convert(PyObject*, T&)` (a TypeError wrapped as "argument 'value': ..."),
+// then the receiver is borrowed exclusively and `Assign(Value&, T&&)` runs.
+template <typename C, typename T, auto Convert, auto Assign>
+int field_setter(PyObject* self, PyObject* value, void*) {
+  return call_boundary<int>(-1, [self, value]() -> int {
+    if (value == nullptr) {
+      raise_text(PyExc_AttributeError, "can't delete attribute");
+      return -1;
+    }
+    T converted{};
+    if (!Convert(value, converted)) {
+      argument_error("value");
+      return -1;
+    }
+    auto receiver = borrow_mut<C>(self);
+    if (!receiver) return -1;
+    Assign(receiver->mut(), std::move(converted));
+    return 0;
   });
 }
 

@@ -16,6 +16,7 @@
 #include "runtime/args.h"
 #include "runtime/compare.h"
 #include "runtime/entries.h"
+#include "runtime/field_hash.h"
 #include "services/assets_root.h"
 #include "types/convert.h"
 #include "types/json.h"
@@ -86,7 +87,9 @@ PyMethodDef kProbeMethods[] = {
 
 PyGetSetDef kProbeGetset[] = {
     {"value", field_getter<BorrowProbeClass, [](const std::string& v) { return new_str(v); }>,
-     nullptr, nullptr, nullptr},
+     field_setter<BorrowProbeClass, std::string, extract_text,
+                  [](std::string& v, std::string&& text) { v = std::move(text); }>,
+     nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -169,9 +172,7 @@ PyObject* test_json_from_text(PyObject*, PyObject* object) {
   return call_boundary([object]() -> PyObject* {
     std::string text;
     if (!extract_text(object, text)) return nullptr;
-    Result<JsonValue> value = parse_json(text);
-    if (!value.ok()) return raise_text(PyExc_ValueError, value.error().message);
-    return json_to_py(*value);
+    return json_result_to_py(parse_json(text));
   });
 }
 
@@ -253,6 +254,18 @@ PyObject* test_match(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
   });
 }
 
+// The hash of value classes over the given texts.
+PyObject* test_field_hash(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*) {
+  return call_boundary([&]() -> PyObject* {
+    if (nargs != 4) return raise_text(PyExc_TypeError, "field_hash() takes 4 texts");
+    std::string texts[4];
+    for (int i = 0; i < 4; ++i) {
+      if (!extract_text(args[i], texts[i])) return nullptr;
+    }
+    return PyLong_FromSsize_t(field_hash({texts[0], texts[1], texts[2], texts[3]}));
+  });
+}
+
 PyObject* test_assets_root(PyObject*, PyObject*) {
   return call_boundary([]() -> PyObject* {
     std::optional<std::string> root = assets_root();
@@ -285,6 +298,7 @@ PyMethodDef kFunctions[] = {
     {"tool_specs_through_core", test_tool_specs_through_core, METH_O, nullptr},
     {"tool_specs_opt_count", test_tool_specs_opt_count, METH_O, nullptr},
     {"assets_root", test_assets_root, METH_NOARGS, nullptr},
+    {"field_hash", fast(test_field_hash), METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"panic", test_panic, METH_O, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };

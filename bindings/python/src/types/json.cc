@@ -212,6 +212,15 @@ PyObject* json_list_to_py(const std::vector<JsonValue>& values) {
   return list.release();
 }
 
+PyObject* json_result_to_py(const Result<JsonValue>& result) {
+  if (!result.ok()) return raise_text(PyExc_ValueError, result.error().message);
+  return json_to_py(*result);
+}
+
+std::nullptr_t json_error_to_value_error(const JsonParseError& error) {
+  return raise_text(PyExc_ValueError, error.line != 0 ? error.text() : error.message);
+}
+
 bool json_values_equal(const JsonValue& a, const JsonValue& b) {
   if (a.type() != b.type()) return false;
   switch (a.type()) {

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "json/reader.h"
 #include "json/value.h"
+#include "utils/result.h"
 
 namespace vostrel::py {
 
@@ -33,6 +35,13 @@ bool json_list_from_py(PyObject* object, std::vector<JsonValue>& out);
 PyObject* json_to_py(const JsonValue& value);
 PyObject* json_object_to_py(const JsonObject& object);
 PyObject* json_list_to_py(const std::vector<JsonValue>& values);
+
+// A core value written as JSON, to Python: the value converted, or a
+// ValueError with the writer's or reader's own text.
+PyObject* json_result_to_py(const Result<JsonValue>& result);
+// ValueError for a reader failure: the message, with " at line {} column {}"
+// when the error carries a position. Returns null.
+std::nullptr_t json_error_to_value_error(const JsonParseError& error);
 
 // Equality for comparisons: kinds kept apart (1 and 1.0 differ), objects equal
 // whatever their key order.
