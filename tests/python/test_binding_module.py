@@ -138,6 +138,7 @@ class TestBootstrap:
     def test_package_points_at_its_installed_assets(self):
         expected = pathlib.Path(vostrel.__file__).resolve().parent / "assets"
         assert pathlib.Path(_core._testing.assets_root()) == expected
+        assert (expected / "roles" / "participant.md").is_file()
 
     def test_path_as_assets_root_is_refused(self, tmp_path):
         before = _core._testing.assets_root()

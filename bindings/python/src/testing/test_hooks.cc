@@ -11,13 +11,13 @@
 #include <string>
 
 #include "adapters/py_tool_spec_handler.h"
+#include "assets/assets.h"
 #include "errors/errors.h"
 #include "json/reader.h"
 #include "runtime/args.h"
 #include "runtime/compare.h"
 #include "runtime/entries.h"
 #include "runtime/field_hash.h"
-#include "services/assets_root.h"
 #include "types/convert.h"
 #include "types/json.h"
 #include "types/tool_classes.h"
@@ -268,9 +268,7 @@ PyObject* test_field_hash(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
 
 PyObject* test_assets_root(PyObject*, PyObject*) {
   return call_boundary([]() -> PyObject* {
-    std::optional<std::string> root = assets_root();
-    if (!root) Py_RETURN_NONE;
-    return new_str(*root);
+    return new_str(assets::resolve_assets_root().string());
   });
 }
 
