@@ -39,6 +39,9 @@ struct ToolResult {
 // How tool calls travel between the system and one provider.
 enum class ToolDialect : std::uint8_t { kText = 0, kOpenai = 1, kAnthropic = 2 };
 
+// The dialects' JSON texts, in the order of their values.
+inline constexpr std::string_view kToolDialectNames[] = {"text", "openai", "anthropic"};
+
 // "text", "openai", "anthropic".
 std::string_view tool_dialect_name(ToolDialect dialect);
 std::optional<ToolDialect> tool_dialect_from_name(std::string_view name);

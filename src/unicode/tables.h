@@ -3,6 +3,7 @@
 #ifndef VOSTREL_UNICODE_TABLES_H_
 #define VOSTREL_UNICODE_TABLES_H_
 
+#include <cstdint>
 #include <span>
 #include <string_view>
 
@@ -14,12 +15,6 @@ struct Range {
   char32_t last;
 };
 
-// A character that case-maps to one other character; sorted by `from`.
-struct Mapping {
-  char32_t from;
-  char32_t to;
-};
-
 // A character that case-maps to two or three characters (0 ends a shorter
 // one); sorted by `from`.
 struct Expansion {
@@ -27,15 +22,24 @@ struct Expansion {
   char32_t to[3];
 };
 
+// One direction of the full case mapping as a two-stage table: a code point
+// below `limit` maps to itself plus `deltas[index[cp / 128] * 128 + cp % 128]`;
+// a delta of INT32_MIN means it maps to several characters, listed in
+// `expansions`. Code points from `limit` up map to themselves.
+struct CaseMap {
+  char32_t limit;
+  const std::uint8_t* index;
+  const std::int32_t* deltas;
+  std::span<const Expansion> expansions;
+};
+
 extern const std::string_view kUnicodeVersion;
 extern const std::span<const Range> kWhiteSpace;
 extern const std::span<const Range> kAlphanumeric;
 extern const std::span<const Range> kCased;
 extern const std::span<const Range> kCaseIgnorable;
-extern const std::span<const Mapping> kLowerSingle;
-extern const std::span<const Mapping> kUpperSingle;
-extern const std::span<const Expansion> kLowerMulti;
-extern const std::span<const Expansion> kUpperMulti;
+extern const CaseMap kLower;
+extern const CaseMap kUpper;
 
 }  // namespace vostrel::unicode::tables
 

@@ -1,6 +1,7 @@
 #include "unicode/unicode.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <span>
 
 #include "unicode/tables.h"
@@ -9,8 +10,8 @@ namespace vostrel::unicode {
 
 namespace {
 
+using tables::CaseMap;
 using tables::Expansion;
-using tables::Mapping;
 using tables::Range;
 
 bool in_ranges(std::span<const Range> ranges, char32_t cp) {
@@ -19,25 +20,23 @@ bool in_ranges(std::span<const Range> ranges, char32_t cp) {
   return it != ranges.begin() && cp <= std::prev(it)->last;
 }
 
-template <typename Entry>
-const Entry* find_entry(std::span<const Entry> entries, char32_t cp) {
-  auto it = std::lower_bound(entries.begin(), entries.end(), cp,
-                             [](const Entry& e, char32_t c) { return e.from < c; });
-  return it != entries.end() && it->from == cp ? &*it : nullptr;
-}
-
 bool is_continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
 
-// Appends the case mapping of `cp` from the one-to-one and one-to-many tables.
-void append_mapped(std::string& out, char32_t cp, std::span<const Mapping> single, std::span<const Expansion> multi) {
-  if (const Mapping* m = find_entry(single, cp)) {
-    append_utf8(out, m->to);
-  } else if (const Expansion* e = find_entry(multi, cp)) {
-    for (char32_t c : e->to) {
-      if (c != 0) append_utf8(out, c);
-    }
-  } else {
-    append_utf8(out, cp);
+// Appends the case mapping in `map` of `cp`, whose UTF-8 form is `bytes`.
+void append_mapped(std::string& out, char32_t cp, std::string_view bytes, const CaseMap& map) {
+  const std::int32_t delta = cp < map.limit ? map.deltas[std::size_t{map.index[cp >> 7]} * 128 + (cp & 127)] : 0;
+  if (delta == 0) {
+    out.append(bytes);
+    return;
+  }
+  if (delta != INT32_MIN) {
+    append_utf8(out, static_cast<char32_t>(static_cast<std::int32_t>(cp) + delta));
+    return;
+  }
+  auto it = std::lower_bound(map.expansions.begin(), map.expansions.end(), cp,
+                             [](const Expansion& e, char32_t c) { return e.from < c; });
+  for (char32_t c : it->to) {
+    if (c != 0) append_utf8(out, c);
   }
 }
 
@@ -64,6 +63,34 @@ bool sigma_is_final(std::string_view text, std::size_t pos, std::size_t length) 
     if (!is_case_ignorable(d.code_point)) return !is_cased(d.code_point);
   }
   return true;
+}
+
+// Rewrites `text` one character at a time: ASCII bytes through `ascii`, other
+// well-formed characters through `other(out, code_point, pos, length)`;
+// malformed bytes are copied as they are.
+template <typename Ascii, typename Other>
+std::string map_chars(std::string_view text, Ascii ascii, Other other) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      std::size_t end = i + 1;
+      while (end < text.size() && static_cast<unsigned char>(text[end]) < 0x80) ++end;
+      const std::size_t from = out.size();
+      out.append(text, i, end - i);
+      for (std::size_t k = from; k < out.size(); ++k) out[k] = ascii(out[k]);
+      i = end;
+      continue;
+    }
+    const DecodedChar d = decode_utf8(text, i);
+    if (d.code_point == kReplacementChar && d.length == 1) {
+      out += text[i];
+    } else {
+      other(out, d.code_point, i, d.length);
+    }
+    i += d.length;
+  }
+  return out;
 }
 
 }  // namespace
@@ -179,41 +206,12 @@ bool ascii_iequals(std::string_view a, std::string_view b) {
          std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return ascii_lower(x) == ascii_lower(y); });
 }
 
-namespace {
-
-// Rewrites `text` one character at a time: ASCII bytes through `ascii`, other
-// well-formed characters through `other(out, code_point, pos, length)`;
-// malformed bytes are copied as they are.
-template <typename Ascii, typename Other>
-std::string map_chars(std::string_view text, Ascii ascii, Other other) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size();) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    if (b < 0x80) {
-      out += ascii(static_cast<char>(b));
-      ++i;
-      continue;
-    }
-    const DecodedChar d = decode_utf8(text, i);
-    if (d.code_point == kReplacementChar && d.length == 1) {
-      out += text[i];
-    } else {
-      other(out, d.code_point, i, d.length);
-    }
-    i += d.length;
-  }
-  return out;
-}
-
-}  // namespace
-
 std::string to_lowercase(std::string_view text) {
   return map_chars(text, ascii_lower, [text](std::string& out, char32_t cp, std::size_t pos, std::size_t length) {
     if (cp == U'\u03A3') {
       append_utf8(out, sigma_is_final(text, pos, length) ? U'\u03C2' : U'\u03C3');
     } else {
-      append_mapped(out, cp, tables::kLowerSingle, tables::kLowerMulti);
+      append_mapped(out, cp, text.substr(pos, length), tables::kLower);
     }
   });
 }
@@ -221,8 +219,8 @@ std::string to_lowercase(std::string_view text) {
 std::string to_uppercase(std::string_view text) {
   return map_chars(
       text, [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : c; },
-      [](std::string& out, char32_t cp, std::size_t, std::size_t) {
-        append_mapped(out, cp, tables::kUpperSingle, tables::kUpperMulti);
+      [text](std::string& out, char32_t cp, std::size_t pos, std::size_t length) {
+        append_mapped(out, cp, text.substr(pos, length), tables::kUpper);
       });
 }
 

@@ -43,6 +43,29 @@ TEST(JsonReaderTest, ErrorMessagesAndPositions) {
       {"unpaired leading", "\"\\ud800x\"", "unexpected end of hex escape at line 1 column 8"},
       {"second line", "[\n  1,\n  ]", "trailing comma at line 3 column 3"},
       {"overflow", "1e400", "number out of range at line 1 column 5"},
+      {"negative overflow", "-1e400", "number out of range at line 1 column 6"},
+      {"huge exponent", "1e99999999999999999999", "number out of range at line 1 column 22"},
+      {"just past the largest double", "1.7976931348623159e308", "number out of range at line 1 column 22"},
+      {"400-digit integer", "1" + std::string(400, '0'), "number out of range at line 1 column 401"},
+      // Strings are UTF-8; a bad byte is reported after the closing quote.
+      {"invalid byte", "\"a\xff\"", "invalid unicode code point at line 1 column 4"},
+      {"encoded surrogate", "\"\xed\xa0\x80\"", "invalid unicode code point at line 1 column 5"},
+      {"overlong", "\"\xc0\xaf\"", "invalid unicode code point at line 1 column 4"},
+      {"truncated sequence", "[\"\xe2\x82\"]", "invalid unicode code point at line 1 column 5"},
+      {"bad key bytes", "{\"\xff\":1}", "invalid unicode code point at line 1 column 4"},
+      {"short hex escape", "\"\\u12\"", "EOF while parsing a string at line 1 column 6"},
+      {"bad hex digit", "\"\\u12g4\"", "invalid escape at line 1 column 7"},
+      {"leading surrogate then non-trailing", "\"\\ud800\\u0041\"",
+       "lone leading surrogate in hex escape at line 1 column 13"},
+      {"raw line feed in string", "\"a\nb\"", "control character (\\u0000-\\u001F) found while parsing a string at line 2 column 0"},
+      // Only space, tab, line feed and carriage return count as white space.
+      {"form feed after", "1\f", "trailing characters at line 1 column 2"},
+      {"form feed before", "\f1", "expected value at line 1 column 1"},
+      {"no-break space after", "1\xc2\xa0", "trailing characters at line 1 column 2"},
+      {"second value", "{} {}", "trailing characters at line 1 column 4"},
+      {"minus in list", "[-]", "invalid number at line 1 column 3"},
+      {"exponent without digits", "1e", "EOF while parsing a value at line 1 column 2"},
+      {"exponent sign only", "1e+x", "invalid number at line 1 column 4"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -63,13 +86,65 @@ TEST(JsonReaderTest, DepthLimit) {
 }
 
 TEST(JsonReaderTest, NumberKinds) {
-  EXPECT_TRUE(parse_json("18446744073709551615")->is_u64());
-  EXPECT_TRUE(parse_json("-9223372036854775808")->is_i64());
-  EXPECT_TRUE(parse_json("18446744073709551616")->is_double());
-  EXPECT_TRUE(parse_json("-0")->is_double());
-  EXPECT_TRUE(std::signbit(parse_json("-0")->as_double()));
-  EXPECT_EQ(parse_json("1e-400")->as_double(), 0.0);
+  // Each input read back through the compact writer, which shows the kind:
+  // integers bare, doubles with ".0" or an exponent.
+  struct Case {
+    const char* input;
+    JsonType type;
+    const char* written;
+  } cases[] = {
+      {"0", JsonType::kUInt, "0"},
+      {"18446744073709551615", JsonType::kUInt, "18446744073709551615"},
+      {"18446744073709551616", JsonType::kDouble, "1.8446744073709552e+19"},
+      {"-1", JsonType::kInt, "-1"},
+      {"-9223372036854775808", JsonType::kInt, "-9223372036854775808"},
+      {"-9223372036854775809", JsonType::kDouble, "-9.223372036854776e+18"},
+      {"-0", JsonType::kDouble, "-0.0"},
+      {"-0.0", JsonType::kDouble, "-0.0"},
+      {"1.0", JsonType::kDouble, "1.0"},
+      {"1E2", JsonType::kDouble, "100.0"},
+      {"1e+2", JsonType::kDouble, "100.0"},
+      {"25e-1", JsonType::kDouble, "2.5"},
+      {"1e-400", JsonType::kDouble, "0.0"},
+      {"-1e-400", JsonType::kDouble, "-0.0"},
+      {"1e-99999999999999999999", JsonType::kDouble, "0.0"},
+      {"0e999999", JsonType::kDouble, "0.0"},
+      {"2.5e-324", JsonType::kDouble, "5e-324"},
+      {"1.7976931348623157e308", JsonType::kDouble, "1.7976931348623157e+308"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.input);
+    auto v = parse_json(c.input);
+    ASSERT_TRUE(v.ok()) << v.error().message;
+    EXPECT_EQ(v->type(), c.type);
+    EXPECT_EQ(to_json(*v), c.written);
+  }
+  EXPECT_TRUE(std::signbit(parse_json("-1e-400")->as_double()));
   EXPECT_NE(*parse_json("1"), *parse_json("1.0"));
+}
+
+TEST(JsonReaderTest, StringsAndWhiteSpace) {
+  struct Case {
+    const char* name;
+    std::string input;
+    std::string value;
+  } cases[] = {
+      {"simple escapes", R"("\"\\\/\b\f\n\r\t")", "\"\\/\b\f\n\r\t"},
+      {"bmp escapes", R"("\u00e9\u00E9\u20ac")", "\u00e9\u00e9\u20ac"},
+      {"nul escape", R"("a\u0000b")", std::string("a\0b", 3)},
+      {"surrogate pair", R"("\ud83d\ude00")", "\U0001F600"},
+      {"upper-case surrogate pair", R"("\uD83D\uDE00")", "\U0001F600"},
+      {"raw UTF-8 kept", "\"h\xc3\xa9 \xf0\x9f\x98\x80 \xe2\x80\xa8\"", "h\u00e9 \U0001F600 \u2028"},
+      {"DEL is not a control character", "\"\x7f\"", "\x7f"},
+      {"surrounding white space", " \t\r\n\"x\" \n\t\r ", "x"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto v = parse_json(c.input);
+    ASSERT_TRUE(v.ok()) << v.error().message;
+    ASSERT_TRUE(v->is_string());
+    EXPECT_EQ(v->as_string(), c.value);
+  }
 }
 
 TEST(JsonReaderTest, RepeatedKeyKeepsFirstPositionTakesLastValue) {

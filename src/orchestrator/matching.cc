@@ -1,0 +1,126 @@
+#include "orchestrator/matching.h"
+
+#include <cstring>
+
+#include "orchestrator/text.h"
+
+namespace vostrel::orchestrator {
+
+namespace {
+
+constexpr unsigned char ascii_lower(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+}
+
+constexpr bool is_keyword_word_byte(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+bool equal_folded(const char* a, const char* b, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    if (ascii_lower(static_cast<unsigned char>(a[i])) !=
+        ascii_lower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
+
+// Appends the full upper-case form of `keyword` as far as it can contribute to
+// "CONSENSUS": ASCII letters, plus the few non-ASCII characters whose upper
+// case contains ASCII letters (U+00DF, U+0149, U+017F, U+FB05, U+FB06). Every
+// other character upper-cases to something without ASCII letters, so it is
+// kept as a placeholder byte that matches nothing in "CONSENSUS".
+std::string upper_for_consensus(std::string_view keyword) {
+  std::string out;
+  out.reserve(keyword.size());
+  for (std::size_t i = 0; i < keyword.size();) {
+    const Decoded d = decode_at(keyword, i);
+    i += d.len;
+    if (d.cp < 0x80) {
+      const char c = static_cast<char>(d.cp);
+      out.push_back((c >= 'a' && c <= 'z') ? static_cast<char>(c - ('a' - 'A')) : c);
+      continue;
+    }
+    switch (d.cp) {
+      case 0x00DF: out += "SS"; break;
+      case 0x0149: out += "\x01N"; break;
+      case 0x017F: out += "S"; break;
+      case 0xFB05:
+      case 0xFB06: out += "ST"; break;
+      default: out.push_back('\x01'); break;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+bool contains_keyword(std::string_view text, std::string_view keyword) {
+  const std::size_t n = keyword.size();
+  if (n == 0 || n > text.size()) return false;
+  const unsigned char first = static_cast<unsigned char>(keyword[0]);
+  const unsigned char first_lower = ascii_lower(first);
+  const unsigned char first_upper =
+      (first_lower >= 'a' && first_lower <= 'z') ? static_cast<unsigned char>(first_lower - 32)
+                                                 : first_lower;
+  const std::size_t last_start = text.size() - n;
+  const char* data = text.data();
+  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  // Next start candidates for each case of the first byte; each is searched
+  // again only once the scan has passed it, so the scan stays linear.
+  const auto next_from = [&](unsigned char c, std::size_t from) {
+    const void* hit = std::memchr(data + from, c, last_start - from + 1);
+    return hit == nullptr ? kNone : static_cast<std::size_t>(static_cast<const char*>(hit) - data);
+  };
+  std::size_t next_lower = next_from(first_lower, 0);
+  std::size_t next_upper = first_upper == first_lower ? kNone : next_from(first_upper, 0);
+  std::size_t pos = 0;
+  while (true) {
+    if (next_lower != kNone && next_lower < pos) next_lower = next_from(first_lower, pos);
+    if (next_upper != kNone && next_upper < pos) next_upper = next_from(first_upper, pos);
+    pos = next_lower < next_upper ? next_lower : next_upper;
+    if (pos == kNone) return false;
+    if (equal_folded(data + pos, keyword.data(), n)) {
+      const bool left_ok =
+          pos == 0 || !is_keyword_word_byte(static_cast<unsigned char>(data[pos - 1]));
+      const bool right_ok = pos + n == text.size() ||
+                            !is_keyword_word_byte(static_cast<unsigned char>(data[pos + n]));
+      if (left_ok && right_ok) return true;
+    }
+    if (pos == last_start) return false;
+    ++pos;
+  }
+}
+
+std::optional<std::string> consensus_keyword(const std::vector<std::string>& keywords) {
+  for (const std::string& keyword : keywords) {
+    if (upper_for_consensus(keyword).find("CONSENSUS") != std::string::npos) return keyword;
+  }
+  return std::nullopt;
+}
+
+std::optional<AddressedAgent> find_addressed_agent(std::string_view text,
+                                                   const std::vector<std::string>& names) {
+  for (const std::string& name : names) {
+    if (name.empty()) continue;
+    const bool name_ends_in_word = is_mention_word_char(decode_before(name, name.size()).cp);
+    const std::size_t mention_len = name.size() + 1;
+    std::size_t from = 0;
+    while (true) {
+      const std::size_t at = text.find('@', from);
+      if (at == std::string_view::npos || text.size() - at < mention_len) break;
+      from = at + 1;
+      if (text.compare(at + 1, name.size(), name) != 0) continue;
+      const std::size_t end = at + mention_len;
+      const bool next_is_word = end < text.size() && is_mention_word_char(decode_at(text, end).cp);
+      if (name_ends_in_word == next_is_word) continue;
+      std::string_view rest = trim_white_space(text.substr(end));
+      const std::size_t skip = rest.find_first_not_of(" ,:");
+      rest = skip == std::string_view::npos ? std::string_view() : rest.substr(skip);
+      return AddressedAgent{name, std::string(rest)};
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace vostrel::orchestrator
