@@ -1,7 +1,7 @@
 // Harness contracts and gameplan files.
 #include <gtest/gtest.h>
 
-#include "assets/temp_tree.h"
+#include "support/temp_tree.h"
 #include "gameplan/gameplan_reader.h"
 #include "harness/harness_reader.h"
 #include "yaml/yaml.h"

@@ -5,7 +5,7 @@
 
 #include "assets/assets.h"
 #include "assets/role.h"
-#include "assets/temp_tree.h"
+#include "support/temp_tree.h"
 #include "persona/persona.h"
 #include "skill/loader.h"
 

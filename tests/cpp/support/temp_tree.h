@@ -1,7 +1,7 @@
 // A scratch directory that is also the current directory and the assets root
 // for the length of one test.
-#ifndef VOSTREL_TESTS_ASSETS_TEMP_TREE_H_
-#define VOSTREL_TESTS_ASSETS_TEMP_TREE_H_
+#ifndef VOSTREL_TESTS_SUPPORT_TEMP_TREE_H_
+#define VOSTREL_TESTS_SUPPORT_TEMP_TREE_H_
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -48,4 +48,4 @@ class TempTree : public ::testing::Test {
 
 }  // namespace vostrel::testing
 
-#endif  // VOSTREL_TESTS_ASSETS_TEMP_TREE_H_
+#endif  // VOSTREL_TESTS_SUPPORT_TEMP_TREE_H_
