@@ -313,6 +313,36 @@ class TestComparison:
             sorted([ToolCall("b"), ToolCall("a")])
 
 
+class TestInterpreterLock:
+    def test_callback_from_a_worker_thread(self):
+        import threading
+
+        caller = threading.get_ident()
+        result, held = hooks.call_on_thread(threading.get_ident, None)
+        assert result != caller and held is True
+
+    def test_reference_dropped_without_the_lock_is_released_later(self):
+        import sys
+
+        kept = object()
+        before = sys.getrefcount(kept)
+        for _ in range(100):
+            hooks.call_on_thread(lambda: None, kept)
+        assert sys.getrefcount(kept) == before
+
+    def test_exception_in_the_callback_reaches_the_caller(self):
+        def fail():
+            raise KeyError("from the worker")
+
+        with pytest.raises(KeyError, match="from the worker"):
+            hooks.call_on_thread(fail, None)
+
+    def test_python_handler_called_from_a_worker_thread(self):
+        spec = system_spec(lambda arguments: f"got {arguments['n']}")
+        result, _ = hooks.call_on_thread(lambda: spec.handler({"n": 3}), None)
+        assert result == "got 3"
+
+
 class TestFieldHash:
     def test_value_is_fixed_across_processes(self):
         assert hooks.field_hash("command", "run", "ls", "") == 194122212564153475

@@ -90,6 +90,22 @@ class TestJsonFromPython:
         with pytest.raises(ValueError, match="^JSON value nests deeper than 127 levels$"):
             hooks.json_round_trip([value])
 
+    @pytest.mark.parametrize("depth", [127, 128])
+    def test_limit_matches_the_core_reader(self, depth):
+        value = 0
+        for _ in range(depth):
+            value = [value]
+
+        def accepted(function, argument):
+            try:
+                function(argument)
+                return True
+            except ValueError:
+                return False
+
+        assert accepted(hooks.json_round_trip, value) == accepted(
+            hooks.json_from_text, "[" * depth + "]" * depth)
+
     @pytest.mark.parametrize("make", [
         lambda: (lambda l: (l.append(l), l)[1])([]),
         lambda: (lambda d: (d.__setitem__("d", d), d)[1])({}),

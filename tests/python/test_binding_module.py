@@ -1,6 +1,5 @@
 """The module entry, bootstrap, the registration order and the constants."""
 
-import importlib
 import pathlib
 
 import pytest
@@ -86,9 +85,17 @@ class TestModuleEntry:
         assert _core.__doc__ == ""
         assert _core.VERSION == "0.1.2" and _core.__version__ == "0.1.2"
 
-    def test_reimport_gives_the_same_module(self):
-        again = importlib.import_module("vostrel._core")
-        assert again is _core
+    def test_reimport_gives_the_same_module_and_runs_the_body_once(self):
+        result = run_python("""
+            import importlib, sys
+            import vostrel._core as first
+            names = list(first.__all__)
+            del sys.modules["vostrel._core"]
+            again = importlib.import_module("vostrel._core")
+            print(again is first, again.__all__ == names)
+        """)
+        assert result.returncode == 0, result.stderr
+        assert result.stdout.split() == ["True", "True"]
 
     def test_bootstrap_signature_and_doc(self):
         assert _core.bootstrap.__text_signature__ == "(exceptions, dialect, assets_root)"
@@ -138,6 +145,7 @@ class TestBootstrap:
     def test_package_points_at_its_installed_assets(self):
         expected = pathlib.Path(vostrel.__file__).resolve().parent / "assets"
         assert pathlib.Path(_core._testing.assets_root()) == expected
+        assert (expected / "roles" / "participant.md").is_file()
 
     def test_path_as_assets_root_is_refused(self, tmp_path):
         before = _core._testing.assets_root()

@@ -3,8 +3,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
+#include "assets/assets.h"
 #include "errors/errors.h"
 #include "funcs/constants.h"
 #include "runtime/args.h"
@@ -13,7 +15,6 @@
 #include "runtime/module_add.h"
 #include "runtime/ref.h"
 #include "runtime/text.h"
-#include "services/assets_root.h"
 #include "services/python_services.h"
 #include "testing/test_hooks.h"
 #include "types/tool_classes.h"
@@ -52,7 +53,7 @@ PyObject* bootstrap(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
                                              read[4].release(), read[5].release(),
                                              read[6].release()});
     offer_dialect_enum(PyRef::borrow(slots[1]).release());
-    set_assets_root(std::move(root));
+    assets::set_assets_root(std::filesystem::path(std::move(root)));
     install_python_services();
     Py_RETURN_NONE;
   });

@@ -9,15 +9,17 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "adapters/py_tool_spec_handler.h"
+#include "assets/assets.h"
 #include "errors/errors.h"
 #include "json/reader.h"
 #include "runtime/args.h"
 #include "runtime/compare.h"
 #include "runtime/entries.h"
 #include "runtime/field_hash.h"
-#include "services/assets_root.h"
+#include "runtime/lock.h"
 #include "types/convert.h"
 #include "types/json.h"
 #include "types/tool_classes.h"
@@ -266,11 +268,43 @@ PyObject* test_field_hash(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
   });
 }
 
+// Releases the lock and runs a worker thread that calls `callable()` under
+// the callback guard, then drops its reference to `keep` without the lock (so
+// the release is queued and applied when this thread takes the lock back).
+// Returns (result, the worker's nesting count inside the call).
+PyObject* test_call_on_thread(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*) {
+  return call_boundary([&]() -> PyObject* {
+    if (nargs != 2) return raise_text(PyExc_TypeError, "call_on_thread() takes 2 arguments");
+    PyRef callable = PyRef::borrow(args[0]);
+    PyRef keep = PyRef::borrow(args[1]);
+    PyRef result;
+    PyRef raised;
+    bool held_inside = false;
+    {
+      LockReleaseGuard release;
+      std::thread worker([&] {
+        {
+          CallbackLockGuard lock;
+          held_inside = lock_held();
+          result = PyRef::steal(PyObject_CallNoArgs(callable.get()));
+          if (!result) raised = take_current_exception();
+        }
+        keep = PyRef();
+      });
+      worker.join();
+    }
+    if (raised) {
+      PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(raised.get())), raised.get());
+      return nullptr;
+    }
+    PyObject* held = held_inside ? Py_True : Py_False;
+    return PyTuple_Pack(2, result.get(), held);
+  });
+}
+
 PyObject* test_assets_root(PyObject*, PyObject*) {
   return call_boundary([]() -> PyObject* {
-    std::optional<std::string> root = assets_root();
-    if (!root) Py_RETURN_NONE;
-    return new_str(*root);
+    return new_str(assets::resolve_assets_root().string());
   });
 }
 
@@ -298,6 +332,7 @@ PyMethodDef kFunctions[] = {
     {"tool_specs_through_core", test_tool_specs_through_core, METH_O, nullptr},
     {"tool_specs_opt_count", test_tool_specs_opt_count, METH_O, nullptr},
     {"assets_root", test_assets_root, METH_NOARGS, nullptr},
+    {"call_on_thread", fast(test_call_on_thread), METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"field_hash", fast(test_field_hash), METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"panic", test_panic, METH_O, nullptr},
     {nullptr, nullptr, 0, nullptr},
