@@ -1,5 +1,6 @@
 #include "orchestrator/matching.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "orchestrator/text.h"
@@ -101,26 +102,72 @@ std::optional<std::string> consensus_keyword(const std::vector<std::string>& key
 
 std::optional<AddressedAgent> find_addressed_agent(std::string_view text,
                                                    const std::vector<std::string>& names) {
-  for (const std::string& name : names) {
+  // One pass over the "@" signs of the text: after each, a walk down a trie of
+  // the names finds every name spelled there at once, so the cost grows with
+  // the text and the longest name, not with the number of names.
+  struct Node {
+    std::vector<std::pair<unsigned char, std::uint32_t>> next;
+    std::vector<std::uint32_t> names;  // indices of the names ending here
+  };
+  std::vector<Node> trie(1);
+  std::vector<bool> ends_in_word(names.size(), false);
+  for (std::uint32_t i = 0; i < names.size(); ++i) {
+    const std::string& name = names[i];
     if (name.empty()) continue;
-    const bool name_ends_in_word = is_mention_word_char(decode_before(name, name.size()).cp);
-    const std::size_t mention_len = name.size() + 1;
-    std::size_t from = 0;
-    while (true) {
-      const std::size_t at = text.find('@', from);
-      if (at == std::string_view::npos || text.size() - at < mention_len) break;
-      from = at + 1;
-      if (text.compare(at + 1, name.size(), name) != 0) continue;
-      const std::size_t end = at + mention_len;
+    ends_in_word[i] = is_mention_word_char(decode_before(name, name.size()).cp);
+    std::uint32_t node = 0;
+    for (char ch : name) {
+      const unsigned char c = static_cast<unsigned char>(ch);
+      std::uint32_t child = 0;
+      for (const auto& [byte, index] : trie[node].next) {
+        if (byte == c) child = index;
+      }
+      if (child == 0) {
+        child = static_cast<std::uint32_t>(trie.size());
+        trie[node].next.emplace_back(c, child);
+        trie.emplace_back();
+      }
+      node = child;
+    }
+    trie[node].names.push_back(i);
+  }
+  if (trie.size() == 1) return std::nullopt;
+
+  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  std::size_t best = kNone;      // lowest list index with an accepted mention
+  std::size_t best_end = 0;      // where that mention ends
+  const char* data = text.data();
+  std::size_t from = 0;
+  while (best != 0 && from < text.size()) {
+    const void* hit = std::memchr(data + from, '@', text.size() - from);
+    if (hit == nullptr) break;
+    const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(hit) - data);
+    from = at + 1;
+    std::uint32_t node = 0;
+    for (std::size_t q = at + 1; q < text.size(); ++q) {
+      const unsigned char c = static_cast<unsigned char>(data[q]);
+      std::uint32_t child = 0;
+      for (const auto& [byte, index] : trie[node].next) {
+        if (byte == c) child = index;
+      }
+      if (child == 0) break;
+      node = child;
+      const std::vector<std::uint32_t>& ending = trie[node].names;
+      if (ending.empty() || ending.front() >= best) continue;
+      const std::size_t end = q + 1;
       const bool next_is_word = end < text.size() && is_mention_word_char(decode_at(text, end).cp);
-      if (name_ends_in_word == next_is_word) continue;
-      std::string_view rest = trim_white_space(text.substr(end));
-      const std::size_t skip = rest.find_first_not_of(" ,:");
-      rest = skip == std::string_view::npos ? std::string_view() : rest.substr(skip);
-      return AddressedAgent{name, std::string(rest)};
+      // Every name ending here is the same text; the first listed decides.
+      if (ends_in_word[ending.front()] != next_is_word) {
+        best = ending.front();
+        best_end = end;
+      }
     }
   }
-  return std::nullopt;
+  if (best == kNone) return std::nullopt;
+  std::string_view rest = trim_white_space(text.substr(best_end));
+  const std::size_t skip = rest.find_first_not_of(" ,:");
+  rest = skip == std::string_view::npos ? std::string_view() : rest.substr(skip);
+  return AddressedAgent{names[best], std::string(rest)};
 }
 
 }  // namespace vostrel::orchestrator
