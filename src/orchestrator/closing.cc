@@ -8,7 +8,7 @@
 
 #include "json/reader.h"
 #include "orchestrator/numbers.h"
-#include "orchestrator/text.h"
+#include "unicode/unicode.h"
 #include "pyfmt/pyfmt.h"
 
 namespace vostrel::orchestrator {
@@ -118,7 +118,7 @@ JsonValue coerce(const JsonValue& v, ResultType type) {
       return JsonValue(py_json_dumps(v));
     case ResultType::kInt:
       if (v.is_string()) {
-        return JsonValue(parse_decimal_i64(trim_white_space(v.as_string())).value_or(0));
+        return JsonValue(parse_decimal_i64(unicode::trim(v.as_string())).value_or(0));
       }
       if (v.is_u64()) {
         return JsonValue(static_cast<std::int64_t>(
@@ -129,13 +129,13 @@ JsonValue coerce(const JsonValue& v, ResultType type) {
       return JsonValue(std::int64_t{0});
     case ResultType::kFloat:
       if (v.is_string()) {
-        return float_value(parse_decimal_double(trim_white_space(v.as_string())).value_or(0.0));
+        return float_value(parse_decimal_double(unicode::trim(v.as_string())).value_or(0.0));
       }
       if (v.is_number()) return float_value(*v.to_double());
       return JsonValue(0.0);
     case ResultType::kBool:
       if (v.is_string()) {
-        std::string lowered(trim_white_space(v.as_string()));
+        std::string lowered(unicode::trim(v.as_string()));
         for (char& c : lowered) {
           if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
         }
@@ -234,7 +234,7 @@ JsonObject extract_result_fields(std::string_view reply,
 std::string strip_result_fence(std::string_view reply) {
   std::string stripped(reply);
   RE2::GlobalReplace(&stripped, result_block_pattern(), "");
-  return std::string(trim_white_space(stripped));
+  return std::string(unicode::trim(stripped));
 }
 
 }  // namespace vostrel::orchestrator

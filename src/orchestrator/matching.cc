@@ -3,55 +3,19 @@
 #include <cstdint>
 #include <cstring>
 
-#include "orchestrator/text.h"
+#include "unicode/unicode.h"
 
 namespace vostrel::orchestrator {
 
 namespace {
 
-constexpr unsigned char ascii_lower(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
-}
-
-constexpr bool is_keyword_word_byte(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
+unsigned char folded(char c) { return static_cast<unsigned char>(unicode::ascii_lower(c)); }
 
 bool equal_folded(const char* a, const char* b, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) {
-    if (ascii_lower(static_cast<unsigned char>(a[i])) !=
-        ascii_lower(static_cast<unsigned char>(b[i])))
-      return false;
+    if (folded(a[i]) != folded(b[i])) return false;
   }
   return true;
-}
-
-// Appends the full upper-case form of `keyword` as far as it can contribute to
-// "CONSENSUS": ASCII letters, plus the few non-ASCII characters whose upper
-// case contains ASCII letters (U+00DF, U+0149, U+017F, U+FB05, U+FB06). Every
-// other character upper-cases to something without ASCII letters, so it is
-// kept as a placeholder byte that matches nothing in "CONSENSUS".
-std::string upper_for_consensus(std::string_view keyword) {
-  std::string out;
-  out.reserve(keyword.size());
-  for (std::size_t i = 0; i < keyword.size();) {
-    const Decoded d = decode_at(keyword, i);
-    i += d.len;
-    if (d.cp < 0x80) {
-      const char c = static_cast<char>(d.cp);
-      out.push_back((c >= 'a' && c <= 'z') ? static_cast<char>(c - ('a' - 'A')) : c);
-      continue;
-    }
-    switch (d.cp) {
-      case 0x00DF: out += "SS"; break;
-      case 0x0149: out += "\x01N"; break;
-      case 0x017F: out += "S"; break;
-      case 0xFB05:
-      case 0xFB06: out += "ST"; break;
-      default: out.push_back('\x01'); break;
-    }
-  }
-  return out;
 }
 
 }  // namespace
@@ -59,8 +23,7 @@ std::string upper_for_consensus(std::string_view keyword) {
 bool contains_keyword(std::string_view text, std::string_view keyword) {
   const std::size_t n = keyword.size();
   if (n == 0 || n > text.size()) return false;
-  const unsigned char first = static_cast<unsigned char>(keyword[0]);
-  const unsigned char first_lower = ascii_lower(first);
+  const unsigned char first_lower = folded(keyword[0]);
   const unsigned char first_upper =
       (first_lower >= 'a' && first_lower <= 'z') ? static_cast<unsigned char>(first_lower - 32)
                                                  : first_lower;
@@ -83,9 +46,9 @@ bool contains_keyword(std::string_view text, std::string_view keyword) {
     if (pos == kNone) return false;
     if (equal_folded(data + pos, keyword.data(), n)) {
       const bool left_ok =
-          pos == 0 || !is_keyword_word_byte(static_cast<unsigned char>(data[pos - 1]));
+          pos == 0 || !unicode::is_ascii_word_byte(data[pos - 1]);
       const bool right_ok = pos + n == text.size() ||
-                            !is_keyword_word_byte(static_cast<unsigned char>(data[pos + n]));
+                            !unicode::is_ascii_word_byte(data[pos + n]);
       if (left_ok && right_ok) return true;
     }
     if (pos == last_start) return false;
@@ -95,7 +58,7 @@ bool contains_keyword(std::string_view text, std::string_view keyword) {
 
 std::optional<std::string> consensus_keyword(const std::vector<std::string>& keywords) {
   for (const std::string& keyword : keywords) {
-    if (upper_for_consensus(keyword).find("CONSENSUS") != std::string::npos) return keyword;
+    if (unicode::to_uppercase(keyword).find("CONSENSUS") != std::string::npos) return keyword;
   }
   return std::nullopt;
 }
@@ -114,7 +77,8 @@ std::optional<AddressedAgent> find_addressed_agent(std::string_view text,
   for (std::uint32_t i = 0; i < names.size(); ++i) {
     const std::string& name = names[i];
     if (name.empty()) continue;
-    ends_in_word[i] = is_mention_word_char(decode_before(name, name.size()).cp);
+    ends_in_word[i] =
+        unicode::is_word_char(unicode::decode_utf8_before(name, name.size()).code_point);
     std::uint32_t node = 0;
     for (char ch : name) {
       const unsigned char c = static_cast<unsigned char>(ch);
@@ -155,7 +119,8 @@ std::optional<AddressedAgent> find_addressed_agent(std::string_view text,
       const std::vector<std::uint32_t>& ending = trie[node].names;
       if (ending.empty() || ending.front() >= best) continue;
       const std::size_t end = q + 1;
-      const bool next_is_word = end < text.size() && is_mention_word_char(decode_at(text, end).cp);
+      const bool next_is_word =
+          end < text.size() && unicode::is_word_char(unicode::decode_utf8(text, end).code_point);
       // Every name ending here is the same text; the first listed decides.
       if (ends_in_word[ending.front()] != next_is_word) {
         best = ending.front();
@@ -164,7 +129,7 @@ std::optional<AddressedAgent> find_addressed_agent(std::string_view text,
     }
   }
   if (best == kNone) return std::nullopt;
-  std::string_view rest = trim_white_space(text.substr(best_end));
+  std::string_view rest = unicode::trim(text.substr(best_end));
   const std::size_t skip = rest.find_first_not_of(" ,:");
   rest = skip == std::string_view::npos ? std::string_view() : rest.substr(skip);
   return AddressedAgent{names[best], std::string(rest)};

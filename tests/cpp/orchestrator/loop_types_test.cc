@@ -5,17 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "json/reader.h"
 #include "json/writer.h"
+#include "support/json_test_util.h"
 
 namespace vostrel::orchestrator {
 namespace {
 
-JsonValue json(std::string_view text) {
-  Result<JsonValue> parsed = parse_json(text);
-  EXPECT_TRUE(parsed.ok()) << text;
-  return parsed.ok() ? *parsed : JsonValue();
-}
+using test_support::parse_or_fail;
 
 LoopState sample_state() {
   LoopState s;
@@ -44,7 +40,7 @@ TEST(LoopTypes, EveryVariantRoundTrips) {
   };
   for (const LoopAction& action : actions) {
     SCOPED_TRACE(to_json(action.to_json()));
-    Result<LoopAction> back = LoopAction::from_json(json(to_json(action.to_json())));
+    Result<LoopAction> back = LoopAction::from_json(parse_or_fail(to_json(action.to_json())));
     ASSERT_TRUE(back.ok()) << back.error().message;
     EXPECT_EQ(*back, action);
   }
@@ -58,7 +54,7 @@ TEST(LoopTypes, EveryVariantRoundTrips) {
   };
   for (const LoopStage& stage : stages) {
     SCOPED_TRACE(to_json(stage.to_json()));
-    Result<LoopStage> back = LoopStage::from_json(json(to_json(stage.to_json())));
+    Result<LoopStage> back = LoopStage::from_json(parse_or_fail(to_json(stage.to_json())));
     ASSERT_TRUE(back.ok()) << back.error().message;
     EXPECT_EQ(*back, stage);
   }
@@ -83,7 +79,7 @@ TEST(LoopTypes, KeyOrderOfWrittenForms) {
 
 TEST(LoopTypes, OptionalTurnInstruction) {
   const auto instruction_of = [](std::string_view text) {
-    Result<LoopAction> a = LoopAction::from_json(json(text));
+    Result<LoopAction> a = LoopAction::from_json(parse_or_fail(text));
     EXPECT_TRUE(a.ok());
     return a.ok() ? a->get<LoopAction::Turn>()->instruction : std::nullopt;
   };
@@ -174,7 +170,7 @@ TEST(LoopTypes, ReaderRefusals) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const JsonValue input = json(c.input);
+    const JsonValue input = parse_or_fail(c.input);
     Status status = ok_status();
     const auto keep_error = [&status](const auto& result) {
       if (!result.ok()) status = result.error();

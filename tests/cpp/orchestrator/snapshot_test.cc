@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "json/reader.h"
 #include "json/writer.h"
+#include "support/json_test_util.h"
 #include "loop_driver.h"
 #include "orchestrator/loop.h"
 
@@ -30,9 +30,8 @@ OrchestratorLoop resumed(const harness::LoopSpec& spec, const JsonObject& snapsh
 }
 
 JsonObject object(std::string_view text) {
-  Result<JsonValue> v = parse_json(text);
-  EXPECT_TRUE(v.ok()) << text;
-  return v.ok() && v->is_object() ? v->as_object() : JsonObject();
+  JsonValue v = test_support::parse_or_fail(text);
+  return v.is_object() ? std::move(v.as_object()) : JsonObject();
 }
 
 // After every action of a whole session, a loop resumed from the snapshot
