@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "orchestrator/closing.h"
 #include "orchestrator/loop.h"
 #include "orchestrator/matching.h"
 
@@ -177,6 +178,36 @@ void BM_ReferenceStringFindKeyword(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * reply.size()));
 }
 BENCHMARK(BM_ReferenceStringFindKeyword)->Unit(benchmark::kMicrosecond);
+
+// Reading the result fields and stripping the result block from a 1 MB
+// closing reply whose block stands at the end, beside a std::string::find of
+// the block's fence in the same reply.
+std::string long_closing_reply() {
+  std::string reply;
+  while (reply.size() < (1 << 20)) {
+    reply += "The participants weighed {the costs} against the benefits at length. ";
+  }
+  reply += "\n\n```json\n{\"verdict\": \"pass\", \"score\": 7}\n```";
+  return reply;
+}
+
+void BM_ExtractAndStripResult(benchmark::State& state) {
+  const std::string reply = long_closing_reply();
+  const std::vector<harness::ResultField> fields = {{"verdict", "str", ""}, {"score", "int", ""}};
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(extract_result_fields(reply, fields));
+    benchmark::DoNotOptimize(strip_result_fence(reply));
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * reply.size()));
+}
+BENCHMARK(BM_ExtractAndStripResult)->Unit(benchmark::kMicrosecond);
+
+void BM_ReferenceStringFindFence(benchmark::State& state) {
+  const std::string reply = long_closing_reply();
+  for (auto _ : state) benchmark::DoNotOptimize(reply.find("```json"));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * reply.size()));
+}
+BENCHMARK(BM_ReferenceStringFindFence)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace vostrel::orchestrator

@@ -159,9 +159,13 @@ JsonValue coerce(const JsonValue& v, ResultType type) {
 // the text from the last "{" to the last "}", whichever first reads as an
 // object; else empty.
 JsonObject result_source(std::string_view reply) {
+  // Every block starts with three backticks: the pattern only needs to run
+  // from the first of them.
+  const std::size_t fence = reply.find("```");
   re2::StringPiece captured;
-  if (RE2::PartialMatch(re2::StringPiece(reply.data(), reply.size()), result_block_pattern(),
-                        &captured)) {
+  if (fence != std::string_view::npos &&
+      RE2::PartialMatch(re2::StringPiece(reply.data() + fence, reply.size() - fence),
+                        result_block_pattern(), &captured)) {
     Result<JsonValue> parsed = parse_json(std::string_view(captured.data(), captured.size()));
     if (parsed.ok() && parsed->is_object()) return std::move(parsed->as_object());
   }
@@ -232,8 +236,12 @@ JsonObject extract_result_fields(std::string_view reply,
 }
 
 std::string strip_result_fence(std::string_view reply) {
-  std::string stripped(reply);
-  RE2::GlobalReplace(&stripped, result_block_pattern(), "");
+  const std::size_t fence = reply.find("```");
+  if (fence == std::string_view::npos) return std::string(unicode::trim(reply));
+  std::string tail(reply.substr(fence));
+  RE2::GlobalReplace(&tail, result_block_pattern(), "");
+  std::string stripped(reply.substr(0, fence));
+  stripped += tail;
   return std::string(unicode::trim(stripped));
 }
 
