@@ -1,8 +1,11 @@
 #include "orchestrator/matching.h"
 
+#include "unicode/unicode.h"
+
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -108,6 +111,64 @@ TEST(FindAddressedAgent, MentionsAndInstructions) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(find_addressed_agent(c.text, c.names), c.expected);
+  }
+}
+
+// The matchers against direct transcriptions of their rules, on random texts
+// over a small alphabet that makes near misses, case variants, overlapping
+// mentions and non-ASCII neighbours common.
+bool naive_contains_keyword(std::string_view text, std::string_view keyword) {
+  if (keyword.empty() || keyword.size() > text.size()) return false;
+  for (std::size_t pos = 0; pos + keyword.size() <= text.size(); ++pos) {
+    if (!unicode::ascii_iequals(text.substr(pos, keyword.size()), keyword)) continue;
+    const bool left = pos == 0 || !unicode::is_ascii_word_byte(text[pos - 1]);
+    const std::size_t end = pos + keyword.size();
+    const bool right = end == text.size() || !unicode::is_ascii_word_byte(text[end]);
+    if (left && right) return true;
+  }
+  return false;
+}
+
+std::optional<AddressedAgent> naive_find_addressed_agent(std::string_view text,
+                                                         const std::vector<std::string>& names) {
+  for (const std::string& name : names) {
+    if (name.empty()) continue;
+    const std::string mention = "@" + name;
+    const bool name_word =
+        unicode::is_word_char(unicode::decode_utf8_before(name, name.size()).code_point);
+    for (std::size_t at = text.find(mention); at != std::string_view::npos;
+         at = text.find(mention, at + 1)) {
+      const std::size_t end = at + mention.size();
+      const bool next_word =
+          end < text.size() && unicode::is_word_char(unicode::decode_utf8(text, end).code_point);
+      if (name_word == next_word) continue;
+      std::string_view rest = unicode::trim(text.substr(end));
+      while (!rest.empty() && (rest[0] == ' ' || rest[0] == ',' || rest[0] == ':')) {
+        rest.remove_prefix(1);
+      }
+      return AddressedAgent{name, std::string(rest)};
+    }
+  }
+  return std::nullopt;
+}
+
+TEST(Matching, AgreesWithDirectRulesOnRandomTexts) {
+  const std::vector<std::string> pieces = {"a", "A", "b", "_", " ", "@", ":", ",", ".",
+                                           "\xC3\xA9", "\xE2\x80\x94", "ab", "Ab"};
+  const std::vector<std::vector<std::string>> name_lists = {
+      {"a", "ab"}, {"ab", "a"}, {"A", "a", "b."}, {"", "ab", "ab"}, {"a\xC3\xA9", "@a"}};
+  std::mt19937 rng(12345);
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    const int length = static_cast<int>(rng() % 12);
+    for (int i = 0; i < length; ++i) text += pieces[rng() % pieces.size()];
+    SCOPED_TRACE(text);
+    for (const char* keyword : {"a", "ab", "AB", "a_", ".", "b a"}) {
+      ASSERT_EQ(contains_keyword(text, keyword), naive_contains_keyword(text, keyword)) << keyword;
+    }
+    for (const auto& names : name_lists) {
+      ASSERT_EQ(find_addressed_agent(text, names), naive_find_addressed_agent(text, names));
+    }
   }
 }
 
