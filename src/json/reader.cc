@@ -222,7 +222,12 @@ class Reader {
       }
       const auto c = static_cast<unsigned char>(data[i]);
       if (c >= 0x80) {
-        i = static_cast<std::size_t>(json_scan::skip_utf8_run(data + i, data + n, bad_utf8) - data);
+        std::size_t bad_len;
+        i = static_cast<std::size_t>(json_scan::skip_utf8_run(data + i, data + n, bad_len) - data);
+        if (bad_len > 0) {
+          bad_utf8 = true;
+          i += bad_len;
+        }
       } else if (c == '"') {
         out.append(data + run, i - run);
         index_ = i + 1;

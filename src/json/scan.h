@@ -6,6 +6,7 @@
 #define VOSTREL_JSON_SCAN_H_
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -122,24 +123,82 @@ inline constexpr std::array<std::uint64_t, 256> kRow = [] {
 
 }  // namespace utf8
 
-// Validates the UTF-8 text from p (a byte from 0x80 up) through the end of
-// the run of non-ASCII characters. Returns the first byte after the run (an
-// ASCII byte or `end`). At a malformed sequence it sets `bad` and returns
-// early, never past an ASCII byte that cut the sequence short; the caller
-// goes on scanning from there.
-inline const char* skip_utf8_run(const char* p, const char* end, bool& bad) {
-  std::uint64_t state = 0;  // six times the automaton's state
-  for (; p < end; ++p) {
-    const auto b = static_cast<unsigned char>(*p);
-    if (state == 0 && b < 0x80) return p;
+// How many plain ASCII bytes in a row the byte-at-a-time loops below take
+// in their stride before handing back to the sixteen-byte search: prose in
+// Cyrillic or Greek is non-ASCII words between single spaces.
+inline constexpr int kAsciiStride = 8;
+
+inline bool is_plain_ascii(unsigned char b) { return b >= 0x20 && b < 0x80 && b != '"' && b != '\\'; }
+
+struct Decoded {
+  char32_t cp;      // U+FFFD when malformed
+  std::size_t len;  // bytes taken
+  bool ok;
+};
+
+// Decodes the character at p (a byte from 0x80 up, p < end). A well-formed
+// sequence gives its code point and length; a malformed one gives U+FFFD and
+// the length of its longest well-formed prefix (at least 1), so the text
+// after it is never swallowed.
+inline Decoded decode_utf8(const char* p, const char* end) {
+  const auto b0 = static_cast<unsigned char>(p[0]);
+  std::uint64_t state = utf8::kRow[b0] & 63;
+  if (state == utf8::kReject * 6) return {0xFFFD, 1, false};
+  // The payload bits of a lead byte: 110xxxxx, 1110xxxx, 11110xxx.
+  char32_t cp = b0 & (0x7Fu >> std::countl_one(b0));
+  std::size_t k = 1;
+  while (state != 0) {
+    if (p + k >= end) break;
+    const auto b = static_cast<unsigned char>(p[k]);
     const std::uint64_t next = (utf8::kRow[b] >> state) & 63;
-    if (next == utf8::kReject * 6) {
-      bad = true;
-      return state == 0 ? p + 1 : p;
-    }
+    if (next == utf8::kReject * 6) break;
+    cp = (cp << 6) | (b & 0x3Fu);
     state = next;
+    ++k;
   }
-  if (state != 0) bad = true;
+  if (state != 0) return {0xFFFD, k, false};
+  return {cp, k, true};
+}
+
+// Passes over a stretch of mostly non-ASCII text starting at p (a byte from
+// 0x80 up): well-formed characters and the plain ASCII bytes between them.
+// Returns the first byte not taken: a quote, backslash or control character,
+// the start of a longer ASCII run, `end`, or a malformed sequence, whose
+// length (that of its longest well-formed prefix, so an ASCII byte that cut
+// it short is not part of it) goes to `bad_len`; otherwise `bad_len` is 0.
+inline const char* skip_utf8_run(const char* p, const char* end, std::size_t& bad_len) {
+  bad_len = 0;
+  int ascii = 0;
+  while (p < end) {
+    const auto b = static_cast<unsigned char>(*p);
+    if (b < 0x80) {
+      if (!is_plain_ascii(b) || ++ascii > kAsciiStride) return p;
+      ++p;
+      continue;
+    }
+    ascii = 0;
+    // Two- and three-byte characters whose continuation bytes may take any
+    // value; the rest (E0, ED, four-byte forms, malformed bytes) go through
+    // the automaton.
+    if (b >= 0xC2 && b <= 0xDF) {
+      if (end - p >= 2 && (static_cast<unsigned char>(p[1]) & 0xC0) == 0x80) {
+        p += 2;
+        continue;
+      }
+    } else if (b >= 0xE1 && b <= 0xEF && b != 0xED) {
+      if (end - p >= 3 && (static_cast<unsigned char>(p[1]) & 0xC0) == 0x80 &&
+          (static_cast<unsigned char>(p[2]) & 0xC0) == 0x80) {
+        p += 3;
+        continue;
+      }
+    }
+    const Decoded d = decode_utf8(p, end);
+    if (!d.ok) {
+      bad_len = d.len;
+      return p;
+    }
+    p += d.len;
+  }
   return p;
 }
 
