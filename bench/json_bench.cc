@@ -123,10 +123,10 @@ void BM_WritePython(benchmark::State& state) {
   });
 }
 
-BENCHMARK(BM_Read)->Unit(benchmark::kMillisecond)->MinTime(1.0);
-BENCHMARK(BM_WriteCompact)->Unit(benchmark::kMillisecond)->MinTime(1.0);
-BENCHMARK(BM_WritePretty)->Unit(benchmark::kMillisecond)->MinTime(1.0);
-BENCHMARK(BM_WritePython)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_Read)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WriteCompact)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WritePretty)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WritePython)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace vostrel

@@ -160,6 +160,55 @@ inline Decoded decode_utf8(const char* p, const char* end) {
   return {cp, k, true};
 }
 
+#if defined(__SSE2__)
+// Validates whole sixteen-byte blocks from p (the first byte of a character)
+// while they hold only well-formed characters (ASCII, or two- to four-byte
+// forms other than those led by E0, ED, F0 and F4, whose second byte has a
+// narrower range) and no quote, backslash or control byte. Returns where the
+// validated text ends, always at a character boundary; p itself when the
+// first block does not qualify. A character may straddle two blocks: the
+// continuation bytes it still expects carry over into the next block.
+inline const char* skip_utf8_blocks(const char* p, const char* end) {
+  auto bytes = [](int v) { return _mm_set1_epi8(static_cast<char>(v)); };
+  auto mask = [](__m128i m) { return static_cast<unsigned>(_mm_movemask_epi8(m)); };
+  auto in_range = [](__m128i w, int lo, int hi) {  // signed lo <= w <= hi
+    return _mm_and_si128(_mm_cmpgt_epi8(w, _mm_set1_epi8(static_cast<char>(lo - 1))),
+                         _mm_cmplt_epi8(w, _mm_set1_epi8(static_cast<char>(hi + 1))));
+  };
+  const char* q = p;
+  unsigned carry = 0;
+  while (end - q >= 16) {
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+    // As signed bytes: 80..BF are -128..-65, C2..DF -62..-33, E0..EF
+    // -32..-17, F0..F4 -16..-12.
+    const unsigned ascii = ~mask(w) & 0xFFFF;
+    const unsigned cont = mask(_mm_cmplt_epi8(w, bytes(-64)));
+    const unsigned lead2 = mask(in_range(w, -62, -33));
+    const unsigned lead3 = mask(in_range(w, -32, -17));
+    const unsigned lead4 = mask(in_range(w, -16, -12));
+    const unsigned narrow = mask(_mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(w, bytes(0xE0)), _mm_cmpeq_epi8(w, bytes(0xED))),
+        _mm_or_si128(_mm_cmpeq_epi8(w, bytes(0xF0)), _mm_cmpeq_epi8(w, bytes(0xF4)))));
+    const unsigned stop = mask(_mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(w, bytes('"')), _mm_cmpeq_epi8(w, bytes('\\'))), in_range(w, 0, 0x1F)));
+    const unsigned other = ~(ascii | cont | lead2 | lead3 | lead4) & 0xFFFF;
+    const unsigned expect = carry | (lead2 << 1) | (lead3 << 1) | (lead3 << 2) | (lead4 << 1) |
+                            (lead4 << 2) | (lead4 << 3);
+    if ((narrow | stop | other) != 0 || (expect & 0xFFFF) != cont) break;
+    carry = expect >> 16;
+    q += 16;
+    if (ascii == 0xFFFF) break;  // back to the search for the end of the string
+  }
+  if (carry != 0) {
+    // Back to the first byte of the character that the last block left open.
+    do {
+      --q;
+    } while ((static_cast<unsigned char>(*q) & 0xC0) == 0x80);
+  }
+  return q;
+}
+#endif
+
 // Passes over a stretch of mostly non-ASCII text starting at p (a byte from
 // 0x80 up): well-formed characters and the plain ASCII bytes between them.
 // Returns the first byte not taken: a quote, backslash or control character,
@@ -169,6 +218,9 @@ inline Decoded decode_utf8(const char* p, const char* end) {
 inline const char* skip_utf8_run(const char* p, const char* end, std::size_t& bad_len) {
   bad_len = 0;
   int ascii = 0;
+#if defined(__SSE2__)
+  const char* retry_blocks = p;
+#endif
   while (p < end) {
     const auto b = static_cast<unsigned char>(*p);
     if (b < 0x80) {
@@ -177,6 +229,16 @@ inline const char* skip_utf8_run(const char* p, const char* end, std::size_t& ba
       continue;
     }
     ascii = 0;
+#if defined(__SSE2__)
+    if (p >= retry_blocks && end - p >= 16) {
+      const char* q = skip_utf8_blocks(p, end);
+      if (q != p) {
+        p = q;
+        continue;
+      }
+      retry_blocks = p + 16;  // a block that failed: go byte by byte for a while
+    }
+#endif
     // Two- and three-byte characters whose continuation bytes may take any
     // value; the rest (E0, ED, four-byte forms, malformed bytes) go through
     // the automaton.
