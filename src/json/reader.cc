@@ -214,21 +214,20 @@ class Reader {
     std::size_t run = i;
     bool bad_utf8 = false;
     for (;;) {
-      i = static_cast<std::size_t>(json_scan::find_string_special(data + i, data + n, true) - data);
+      const json_scan::Stop stop = json_scan::scan_string(data + i, data + n);
+      i = static_cast<std::size_t>(stop.at - data);
+      if (stop.bad_len > 0) {
+        bad_utf8 = true;
+        i += stop.bad_len;
+        continue;
+      }
       if (i >= n) {
         out.append(data + run, i - run);
         index_ = i;
         return fail("EOF while parsing a string");
       }
       const auto c = static_cast<unsigned char>(data[i]);
-      if (c >= 0x80) {
-        std::size_t bad_len;
-        i = static_cast<std::size_t>(json_scan::skip_utf8_run(data + i, data + n, bad_len) - data);
-        if (bad_len > 0) {
-          bad_utf8 = true;
-          i += bad_len;
-        }
-      } else if (c == '"') {
+      if (c == '"') {
         out.append(data + run, i - run);
         index_ = i + 1;
         if (bad_utf8) return fail("invalid unicode code point");

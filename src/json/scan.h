@@ -160,28 +160,44 @@ inline Decoded decode_utf8(const char* p, const char* end) {
   return {cp, k, true};
 }
 
+// Where a string scan stopped: at a quote, backslash or control byte, at the
+// start of a malformed UTF-8 sequence (`bad_len` > 0: the length of its
+// longest well-formed prefix, so an ASCII byte that cut it short is not part
+// of it), or at the end of the text.
+struct Stop {
+  const char* at;
+  std::size_t bad_len;
+};
+
+// Scans a string's body from p (the start of a character): plain ASCII and
+// well-formed UTF-8 pass, the first byte that needs attention stops the scan.
+// Text is taken sixteen bytes at a time; a block whose non-ASCII characters
+// are all of the common forms (not led by E0, ED, F0 or F4, whose second
+// byte has a narrower range) is checked whole, any other byte by byte.
+inline Stop scan_string(const char* p, const char* end) {
 #if defined(__SSE2__)
-// Validates whole sixteen-byte blocks from p (the first byte of a character)
-// while they hold only well-formed characters (ASCII, or two- to four-byte
-// forms other than those led by E0, ED, F0 and F4, whose second byte has a
-// narrower range) and no quote, backslash or control byte. Returns where the
-// validated text ends, always at a character boundary; p itself when the
-// first block does not qualify. A character may straddle two blocks: the
-// continuation bytes it still expects carry over into the next block.
-inline const char* skip_utf8_blocks(const char* p, const char* end) {
   auto bytes = [](int v) { return _mm_set1_epi8(static_cast<char>(v)); };
   auto mask = [](__m128i m) { return static_cast<unsigned>(_mm_movemask_epi8(m)); };
   auto in_range = [](__m128i w, int lo, int hi) {  // signed lo <= w <= hi
     return _mm_and_si128(_mm_cmpgt_epi8(w, _mm_set1_epi8(static_cast<char>(lo - 1))),
                          _mm_cmplt_epi8(w, _mm_set1_epi8(static_cast<char>(hi + 1))));
   };
-  const char* q = p;
-  unsigned carry = 0;
-  while (end - q >= 16) {
-    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+  while (end - p >= 16) {
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const unsigned stop = mask(_mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(w, bytes('"')), _mm_cmpeq_epi8(w, bytes('\\'))), in_range(w, 0, 0x1F)));
+    const unsigned high = mask(w);
+    if (high == 0) {
+      if (stop != 0) return {p + __builtin_ctz(stop), 0};
+      p += 16;
+      continue;
+    }
     // As signed bytes: 80..BF are -128..-65, C2..DF -62..-33, E0..EF
-    // -32..-17, F0..F4 -16..-12.
-    const unsigned ascii = ~mask(w) & 0xFFFF;
+    // -32..-17, F0..F4 -16..-12. Each lead byte expects its continuation
+    // bytes right after it; the block is well-formed up to the first stop
+    // byte when exactly the expected bytes are continuation bytes.
+    const unsigned limit = stop != 0 ? static_cast<unsigned>(__builtin_ctz(stop)) : 16;
+    const unsigned below = (1u << limit) - 1;
     const unsigned cont = mask(_mm_cmplt_epi8(w, bytes(-64)));
     const unsigned lead2 = mask(in_range(w, -62, -33));
     const unsigned lead3 = mask(in_range(w, -32, -17));
@@ -189,79 +205,49 @@ inline const char* skip_utf8_blocks(const char* p, const char* end) {
     const unsigned narrow = mask(_mm_or_si128(
         _mm_or_si128(_mm_cmpeq_epi8(w, bytes(0xE0)), _mm_cmpeq_epi8(w, bytes(0xED))),
         _mm_or_si128(_mm_cmpeq_epi8(w, bytes(0xF0)), _mm_cmpeq_epi8(w, bytes(0xF4)))));
-    const unsigned stop = mask(_mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(w, bytes('"')), _mm_cmpeq_epi8(w, bytes('\\'))), in_range(w, 0, 0x1F)));
-    const unsigned other = ~(ascii | cont | lead2 | lead3 | lead4) & 0xFFFF;
-    const unsigned expect = carry | (lead2 << 1) | (lead3 << 1) | (lead3 << 2) | (lead4 << 1) |
-                            (lead4 << 2) | (lead4 << 3);
-    if ((narrow | stop | other) != 0 || (expect & 0xFFFF) != cont) break;
-    carry = expect >> 16;
-    q += 16;
-    if (ascii == 0xFFFF) break;  // back to the search for the end of the string
+    const unsigned other = high & ~(cont | lead2 | lead3 | lead4);
+    const unsigned expect =
+        (lead2 << 1) | (lead3 << 1) | (lead3 << 2) | (lead4 << 1) | (lead4 << 2) | (lead4 << 3);
+    if (((narrow | other) & below) == 0 && (expect & below) == (cont & below)) {
+      if (limit < 16) {
+        // Whole characters up to the stop byte, none cut short by it.
+        if ((expect >> limit) == 0) return {p + limit, 0};
+      } else if ((expect >> 16) == 0) {
+        p += 16;
+        continue;
+      } else {
+        // The last character runs into the next block: start there at its lead.
+        p += 31 - __builtin_clz((lead2 | lead3 | lead4) & 0xFFFF);
+        continue;
+      }
+    }
+    // Byte by byte through this block, ending at a character boundary.
+    const char* block_end = p + 16;
+    while (p < block_end) {
+      const auto b = static_cast<unsigned char>(*p);
+      if (b < 0x80) {
+        if (b == '"' || b == '\\' || b < 0x20) return {p, 0};
+        ++p;
+        continue;
+      }
+      const Decoded d = decode_utf8(p, end);
+      if (!d.ok) return {p, d.len};
+      p += d.len;
+    }
   }
-  if (carry != 0) {
-    // Back to the first byte of the character that the last block left open.
-    do {
-      --q;
-    } while ((static_cast<unsigned char>(*q) & 0xC0) == 0x80);
-  }
-  return q;
-}
-#endif
-
-// Passes over a stretch of mostly non-ASCII text starting at p (a byte from
-// 0x80 up): well-formed characters and the plain ASCII bytes between them.
-// Returns the first byte not taken: a quote, backslash or control character,
-// the start of a longer ASCII run, `end`, or a malformed sequence, whose
-// length (that of its longest well-formed prefix, so an ASCII byte that cut
-// it short is not part of it) goes to `bad_len`; otherwise `bad_len` is 0.
-inline const char* skip_utf8_run(const char* p, const char* end, std::size_t& bad_len) {
-  bad_len = 0;
-  int ascii = 0;
-#if defined(__SSE2__)
-  const char* retry_blocks = p;
 #endif
   while (p < end) {
     const auto b = static_cast<unsigned char>(*p);
     if (b < 0x80) {
-      if (!is_plain_ascii(b) || ++ascii > kAsciiStride) return p;
+      if (b == '"' || b == '\\' || b < 0x20) return {p, 0};
       ++p;
       continue;
     }
-    ascii = 0;
-#if defined(__SSE2__)
-    if (p >= retry_blocks && end - p >= 16) {
-      const char* q = skip_utf8_blocks(p, end);
-      if (q != p) {
-        p = q;
-        continue;
-      }
-      retry_blocks = p + 16;  // a block that failed: go byte by byte for a while
-    }
-#endif
-    // Two- and three-byte characters whose continuation bytes may take any
-    // value; the rest (E0, ED, four-byte forms, malformed bytes) go through
-    // the automaton.
-    if (b >= 0xC2 && b <= 0xDF) {
-      if (end - p >= 2 && (static_cast<unsigned char>(p[1]) & 0xC0) == 0x80) {
-        p += 2;
-        continue;
-      }
-    } else if (b >= 0xE1 && b <= 0xEF && b != 0xED) {
-      if (end - p >= 3 && (static_cast<unsigned char>(p[1]) & 0xC0) == 0x80 &&
-          (static_cast<unsigned char>(p[2]) & 0xC0) == 0x80) {
-        p += 3;
-        continue;
-      }
-    }
     const Decoded d = decode_utf8(p, end);
-    if (!d.ok) {
-      bad_len = d.len;
-      return p;
-    }
+    if (!d.ok) return {p, d.len};
     p += d.len;
   }
-  return p;
+  return {end, 0};
 }
 
 }  // namespace vostrel::json_scan

@@ -219,24 +219,25 @@ void put_string(Sink& sink, std::string_view s, bool ascii_only) {
   const char* const end = p + s.size();
   const char* run = p;  // start of the bytes not yet written
   for (;;) {
-    p = json_scan::find_string_special(p, end, true);
-    if (p == end) break;
-    const auto c = static_cast<unsigned char>(*p);
-    if (c >= 0x80) {
-      if (ascii_only) {
+    if (ascii_only) {
+      p = json_scan::find_string_special(p, end, true);
+    } else {
+      const json_scan::Stop stop = json_scan::scan_string(p, end);
+      p = stop.at;
+      if (stop.bad_len > 0) {
         sink.put(run, static_cast<std::size_t>(p - run));
-        p = put_escaped_non_ascii(sink, p, end);
+        sink.put("\xEF\xBF\xBD");
+        p += stop.bad_len;
         run = p;
         continue;
       }
-      std::size_t bad_len;
-      p = json_scan::skip_utf8_run(p, end, bad_len);
-      if (bad_len > 0) {
-        sink.put(run, static_cast<std::size_t>(p - run));
-        sink.put("\xEF\xBF\xBD");
-        p += bad_len;
-        run = p;
-      }
+    }
+    if (p == end) break;
+    const auto c = static_cast<unsigned char>(*p);
+    if (c >= 0x80) {
+      sink.put(run, static_cast<std::size_t>(p - run));
+      p = put_escaped_non_ascii(sink, p, end);
+      run = p;
       continue;
     }
     sink.put(run, static_cast<std::size_t>(p - run));

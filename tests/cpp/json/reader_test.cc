@@ -53,6 +53,10 @@ TEST(JsonReaderTest, ErrorMessagesAndPositions) {
       {"encoded surrogate", "\"\xed\xa0\x80\"", "invalid unicode code point at line 1 column 5"},
       {"overlong", "\"\xc0\xaf\"", "invalid unicode code point at line 1 column 4"},
       {"truncated sequence", "[\"\xe2\x82\"]", "invalid unicode code point at line 1 column 5"},
+      {"lead cut short by the closing quote", "\"" + std::string(20, 'a') + "\xd0\"",
+       "invalid unicode code point at line 1 column 23"},
+      {"three-byte character cut short", "\"" + std::string(20, 'a') + "\xe6\x97\"x\"",
+       "invalid unicode code point at line 1 column 24"},
       {"bad key bytes", "{\"\xff\":1}", "invalid unicode code point at line 1 column 4"},
       {"short hex escape", "\"\\u12\"", "EOF while parsing a string at line 1 column 6"},
       {"bad hex digit", "\"\\u12g4\"", "invalid escape at line 1 column 7"},
@@ -211,6 +215,8 @@ TEST(JsonReaderTest, Utf8AgreesWithDefinition) {
         text += characters[rng() % (sizeof characters / sizeof characters[0])];
       }
     }
+    // Sometimes a stray byte right before the closing quote.
+    if (rng() % 8 == 0) text += static_cast<char>(pool[rng() % sizeof pool]);
     const bool expected = reference_valid_utf8(text);
     valid += expected;
     auto v = parse_json("\"" + text + "\"");
