@@ -169,84 +169,81 @@ struct Stop {
   std::size_t bad_len;
 };
 
+// Scans [p, limit) byte by byte from the start of a character, as
+// `scan_string` does; a character that starts before `limit` may end after
+// it (but not after `end`). Returns null when it reaches `limit` (then `*p`
+// is a character boundary) without stopping.
+inline const Stop* scan_bytes(const char*& p, const char* limit, const char* end, Stop& stop) {
+  while (p < limit) {
+    const auto b = static_cast<unsigned char>(*p);
+    if (b < 0x80) {
+      if (b == '"' || b == '\\' || b < 0x20) return &(stop = {p, 0});
+      ++p;
+      continue;
+    }
+    const Decoded d = decode_utf8(p, end);
+    if (!d.ok) return &(stop = {p, d.len});
+    p += d.len;
+  }
+  return nullptr;
+}
+
 // Scans a string's body from p (the start of a character): plain ASCII and
 // well-formed UTF-8 pass, the first byte that needs attention stops the scan.
 // Text is taken sixteen bytes at a time; a block whose non-ASCII characters
 // are all of the common forms (not led by E0, ED, F0 or F4, whose second
 // byte has a narrower range) is checked whole, any other byte by byte.
 inline Stop scan_string(const char* p, const char* end) {
+  Stop stop{end, 0};
 #if defined(__SSE2__)
   auto bytes = [](int v) { return _mm_set1_epi8(static_cast<char>(v)); };
   auto mask = [](__m128i m) { return static_cast<unsigned>(_mm_movemask_epi8(m)); };
-  auto in_range = [](__m128i w, int lo, int hi) {  // signed lo <= w <= hi
-    return _mm_and_si128(_mm_cmpgt_epi8(w, _mm_set1_epi8(static_cast<char>(lo - 1))),
-                         _mm_cmplt_epi8(w, _mm_set1_epi8(static_cast<char>(hi + 1))));
-  };
   while (end - p >= 16) {
     const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const unsigned stop = mask(_mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(w, bytes('"')), _mm_cmpeq_epi8(w, bytes('\\'))), in_range(w, 0, 0x1F)));
+    // As signed bytes, 80..FF are negative: "below 0x20" holds for them too.
     const unsigned high = mask(w);
+    const unsigned special =
+        mask(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(w, bytes('"')), _mm_cmpeq_epi8(w, bytes('\\'))),
+                          _mm_cmplt_epi8(w, bytes(0x20)))) &
+        ~high;
     if (high == 0) {
-      if (stop != 0) return {p + __builtin_ctz(stop), 0};
+      if (special != 0) return {p + __builtin_ctz(special), 0};
       p += 16;
       continue;
     }
     // As signed bytes: 80..BF are -128..-65, C2..DF -62..-33, E0..EF
     // -32..-17, F0..F4 -16..-12. Each lead byte expects its continuation
-    // bytes right after it; the block is well-formed up to the first stop
+    // bytes right after it; the block is well-formed up to the first special
     // byte when exactly the expected bytes are continuation bytes.
-    const unsigned limit = stop != 0 ? static_cast<unsigned>(__builtin_ctz(stop)) : 16;
+    const unsigned limit = special != 0 ? static_cast<unsigned>(__builtin_ctz(special)) : 16;
     const unsigned below = (1u << limit) - 1;
     const unsigned cont = mask(_mm_cmplt_epi8(w, bytes(-64)));
-    const unsigned lead2 = mask(in_range(w, -62, -33));
-    const unsigned lead3 = mask(in_range(w, -32, -17));
-    const unsigned lead4 = mask(in_range(w, -16, -12));
+    const unsigned lead = mask(_mm_cmpgt_epi8(w, bytes(-63))) & high;        // C2 and up
+    const unsigned lead3 = mask(_mm_cmpgt_epi8(w, bytes(-33))) & high;       // E0 and up
+    const unsigned lead4 = mask(_mm_cmpgt_epi8(w, bytes(-17))) & high;       // F0 and up
+    const unsigned beyond = mask(_mm_cmpgt_epi8(w, bytes(-12))) & high;      // F5 and up
     const unsigned narrow = mask(_mm_or_si128(
         _mm_or_si128(_mm_cmpeq_epi8(w, bytes(0xE0)), _mm_cmpeq_epi8(w, bytes(0xED))),
         _mm_or_si128(_mm_cmpeq_epi8(w, bytes(0xF0)), _mm_cmpeq_epi8(w, bytes(0xF4)))));
-    const unsigned other = high & ~(cont | lead2 | lead3 | lead4);
-    const unsigned expect =
-        (lead2 << 1) | (lead3 << 1) | (lead3 << 2) | (lead4 << 1) | (lead4 << 2) | (lead4 << 3);
+    const unsigned other = (high & ~(cont | lead)) | beyond;  // C0, C1, F5..FF
+    const unsigned expect = (lead << 1) | (lead3 << 2) | (lead4 << 3);
     if (((narrow | other) & below) == 0 && (expect & below) == (cont & below)) {
       if (limit < 16) {
-        // Whole characters up to the stop byte, none cut short by it.
+        // Whole characters up to the special byte, none cut short by it.
         if ((expect >> limit) == 0) return {p + limit, 0};
       } else if ((expect >> 16) == 0) {
         p += 16;
         continue;
       } else {
         // The last character runs into the next block: start there at its lead.
-        p += 31 - __builtin_clz((lead2 | lead3 | lead4) & 0xFFFF);
+        p += 31 - __builtin_clz(lead);
         continue;
       }
     }
-    // Byte by byte through this block, ending at a character boundary.
-    const char* block_end = p + 16;
-    while (p < block_end) {
-      const auto b = static_cast<unsigned char>(*p);
-      if (b < 0x80) {
-        if (b == '"' || b == '\\' || b < 0x20) return {p, 0};
-        ++p;
-        continue;
-      }
-      const Decoded d = decode_utf8(p, end);
-      if (!d.ok) return {p, d.len};
-      p += d.len;
-    }
+    if (scan_bytes(p, p + 16, end, stop) != nullptr) return stop;
   }
 #endif
-  while (p < end) {
-    const auto b = static_cast<unsigned char>(*p);
-    if (b < 0x80) {
-      if (b == '"' || b == '\\' || b < 0x20) return {p, 0};
-      ++p;
-      continue;
-    }
-    const Decoded d = decode_utf8(p, end);
-    if (!d.ok) return {p, d.len};
-    p += d.len;
-  }
+  if (scan_bytes(p, end, end, stop) != nullptr) return stop;
   return {end, 0};
 }
 
