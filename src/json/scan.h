@@ -30,9 +30,11 @@ inline const char* find_string_special(const char* p, const char* end, bool non_
     const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     // Signed compare: bytes from 0x80 up are negative, so "below 0x20" also
     // catches them; without `non_ascii` they are compared as unsigned.
-    const __m128i low = non_ascii ? _mm_cmplt_epi8(w, space)
-                                  : _mm_cmplt_epi8(_mm_xor_si128(w, sign), _mm_xor_si128(space, sign));
-    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(w, quote), _mm_cmpeq_epi8(w, backslash)), low);
+    const __m128i low =
+        non_ascii ? _mm_cmplt_epi8(w, space)
+                  : _mm_cmplt_epi8(_mm_xor_si128(w, sign), _mm_xor_si128(space, sign));
+    const __m128i hit = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(w, quote), _mm_cmpeq_epi8(w, backslash)), low);
     const int mask = _mm_movemask_epi8(hit);
     if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
     p += 16;
@@ -128,7 +130,9 @@ inline constexpr std::array<std::uint64_t, 256> kRow = [] {
 // Cyrillic or Greek is non-ASCII words between single spaces.
 inline constexpr int kAsciiStride = 8;
 
-inline bool is_plain_ascii(unsigned char b) { return b >= 0x20 && b < 0x80 && b != '"' && b != '\\'; }
+inline bool is_plain_ascii(unsigned char b) {
+  return b >= 0x20 && b < 0x80 && b != '"' && b != '\\';
+}
 
 struct Decoded {
   char32_t cp;      // U+FFFD when malformed
@@ -203,8 +207,9 @@ inline Stop scan_string(const char* p, const char* end) {
     // As signed bytes, 80..FF are negative: "below 0x20" holds for them too.
     const unsigned high = mask(w);
     const unsigned special =
-        mask(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(w, bytes('"')), _mm_cmpeq_epi8(w, bytes('\\'))),
-                          _mm_cmplt_epi8(w, bytes(0x20)))) &
+        mask(_mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(w, bytes('"')), _mm_cmpeq_epi8(w, bytes('\\'))),
+            _mm_cmplt_epi8(w, bytes(0x20)))) &
         ~high;
     if (high == 0) {
       if (special != 0) return {p + __builtin_ctz(special), 0};

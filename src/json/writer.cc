@@ -187,7 +187,8 @@ const char* put_escaped_non_ascii(Sink& sink, const char* p, const char* end) {
     }
     ascii = 0;
     char32_t cp;
-    if (b0 >= 0xC2 && b0 <= 0xDF && end - p >= 2 && (static_cast<unsigned char>(p[1]) & 0xC0) == 0x80) {
+    if (b0 >= 0xC2 && b0 <= 0xDF && end - p >= 2 &&
+        (static_cast<unsigned char>(p[1]) & 0xC0) == 0x80) {
       // Two-byte characters (Latin, Greek, Cyrillic ...) need no automaton.
       cp = ((b0 & 0x1Fu) << 6) | (static_cast<unsigned char>(p[1]) & 0x3Fu);
       p += 2;
