@@ -99,6 +99,8 @@ TEST(YamlToJson, MappingsAnchorsAndMerges) {
       {"alias to its own enclosing node", "&a [1, *a]\n", "error: found undefined alias for anchor 1"},
       {"alias to a name never defined", "a: 1\nb: *nope\n",
        "error: found undefined alias 'nope' at byte 8 line 2 column 4"},
+      {"invalid UTF-8 with its position", "a: \xff\n",
+       "error: invalid leading UTF-8 octet at byte 3 line 1 column 4"},
       {"syntax error with its position", "a: b: c\n",
        "error: mapping values are not allowed in this context at byte 4 line 1 column 5"},
   });
@@ -190,6 +192,8 @@ TEST(Frontmatter, PatternForm) {
       {"blanks and tabs after the markers", "--- \t\na: 1\n---  \nbody", "a: 1", "body"},
       {"markers with nothing between", "---\n---\nbody", nullptr, "---\n---\nbody"},
       {"one empty line between", "---\n\n---\nbody", "", "body"},
+      {"one empty CRLF line between", "---\r\n\r\n---\r\nbody", "", "body"},
+      {"a marker inside a line does not close", "---\na: x---\n---\n", "a: x---", ""},
       {"closing marker at the very end", "---\na: 1\n---", "a: 1", ""},
       {"first block only, shortest", "---\na: 1\n---\nx\n---\ny", "a: 1", "x\n---\ny"},
       {"not at the start", "\n---\na: 1\n---\n", nullptr, "\n---\na: 1\n---\n"},
