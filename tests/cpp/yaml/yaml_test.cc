@@ -142,6 +142,31 @@ TEST(YamlToJson, NestingAndAliasLimits) {
   EXPECT_TRUE(yaml_to_json(bomb.substr(0, bomb.find("a4:"))).ok());
 }
 
+// Every prefix and many single-byte corruptions of a document that uses every
+// feature load or fail cleanly (run under the sanitizers in CI).
+TEST(YamlToJson, DamagedDocumentsFailCleanly) {
+  const std::string doc =
+      "%YAML 1.1\n---\nbase: &b {x: 0x1F, y: [1:30, .5, ~, yes]}\nlist: &l\n  - !!str 12\n  - 'quoted'\n"
+      "  - \"esc\\u00e9\"\n  - |\n    block\n  - >-\n    folded\nchild:\n  <<: [*b, {z: 1}]\n  ? [k, *l]\n  : v\n"
+      "...\n";
+  ASSERT_TRUE(yaml_to_json(doc).ok()) << yaml_to_json(doc).error().message;
+  for (std::size_t n = 0; n <= doc.size(); ++n) {
+    Result<JsonValue> v = yaml_to_json(std::string_view(doc).substr(0, n));
+    EXPECT_TRUE(v.ok() || !v.error().message.empty());
+  }
+  std::uint32_t seed = 12345;
+  const char replacements[] = {'[', ']', '{', '}', ':', '*', '&', '!', '-', '\n', ' ', '\'', '"', '\0', '\xff', '<'};
+  for (int round = 0; round < 3000; ++round) {
+    std::string damaged = doc;
+    for (int k = 0; k < 3; ++k) {
+      seed = seed * 1664525u + 1013904223u;
+      damaged[(seed >> 8) % damaged.size()] = replacements[(seed >> 4) % sizeof replacements];
+    }
+    Result<JsonValue> v = yaml_to_json(damaged);
+    EXPECT_TRUE(v.ok() || !v.error().message.empty());
+  }
+}
+
 TEST(Frontmatter, LineForm) {
   struct LineCase {
     const char* name;
