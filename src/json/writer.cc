@@ -5,15 +5,27 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "json/scan.h"
+
 namespace vostrel {
 
 namespace {
 
 constexpr char kHex[] = "0123456789abcdef";
 
+// Writes the six characters of "\\u" and four lower-case hex digits at `at`.
+void put_u_escape(char* at, unsigned unit) {
+  at[0] = '\\';
+  at[1] = 'u';
+  at[2] = kHex[(unit >> 12) & 0xF];
+  at[3] = kHex[(unit >> 8) & 0xF];
+  at[4] = kHex[(unit >> 4) & 0xF];
+  at[5] = kHex[unit & 0xF];
+}
+
 void append_u_escape(std::string& out, unsigned unit) {
-  char buf[6] = {'\\', 'u', kHex[(unit >> 12) & 0xF], kHex[(unit >> 8) & 0xF], kHex[(unit >> 4) & 0xF],
-                 kHex[unit & 0xF]};
+  char buf[6];
+  put_u_escape(buf, unit);
   out.append(buf, 6);
 }
 
@@ -119,25 +131,39 @@ class Writer {
 void write_json_string(std::string& out, std::string_view s, bool ascii_only) {
   out.reserve(out.size() + s.size() + 2);
   out += '"';
-  std::size_t run = 0;  // start of the pending run of bytes that need no escape
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    if (c >= 0x20 && c != '"' && c != '\\' && (c < 0x80 || !ascii_only)) {
-      ++i;
-      continue;
-    }
-    out.append(s.data() + run, i - run);
+  const char* const data = s.data();
+  const char* const end = data + s.size();
+  const char* p = data;
+  for (;;) {
+    const char* special = json_scan::find_string_special(p, end, ascii_only);
+    out.append(p, static_cast<std::size_t>(special - p));
+    p = special;
+    if (p == end) break;
+    const auto c = static_cast<unsigned char>(*p);
     if (c >= 0x80) {
-      char32_t cp = decode_utf8(s, i);
-      if (cp >= 0x10000) {
-        cp -= 0x10000;
-        append_u_escape(out, 0xD800 + static_cast<unsigned>(cp >> 10));
-        append_u_escape(out, 0xDC00 + static_cast<unsigned>(cp & 0x3FF));
-      } else {
-        append_u_escape(out, static_cast<unsigned>(cp));
+      // A run of non-ASCII characters, escaped into a local buffer that is
+      // flushed in large pieces.
+      char buf[256];
+      std::size_t used = 0;
+      std::size_t i = static_cast<std::size_t>(p - data);
+      while (i < s.size() && static_cast<unsigned char>(data[i]) >= 0x80) {
+        if (used > sizeof buf - 12) {
+          out.append(buf, used);
+          used = 0;
+        }
+        char32_t cp = decode_utf8(s, i);
+        if (cp >= 0x10000) {
+          cp -= 0x10000;
+          put_u_escape(buf + used, 0xD800 + static_cast<unsigned>(cp >> 10));
+          put_u_escape(buf + used + 6, 0xDC00 + static_cast<unsigned>(cp & 0x3FF));
+          used += 12;
+        } else {
+          put_u_escape(buf + used, static_cast<unsigned>(cp));
+          used += 6;
+        }
       }
-      run = i;
+      out.append(buf, used);
+      p = data + i;
       continue;
     }
     switch (c) {
@@ -150,10 +176,8 @@ void write_json_string(std::string& out, std::string_view s, bool ascii_only) {
       case '\r': out += "\\r"; break;
       default: append_u_escape(out, c); break;
     }
-    ++i;
-    run = i;
+    ++p;
   }
-  out.append(s.data() + run, s.size() - run);
   out += '"';
 }
 
