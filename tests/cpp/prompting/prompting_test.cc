@@ -258,5 +258,30 @@ TEST_F(OrchestratorBriefing, OverrideAndFailures) {
   EXPECT_EQ(brief(plan).error().kind, ErrorKind::kNotFound);
 }
 
+// The shipped orchestrator role and debate gameplan brief a real session with
+// every placeholder filled.
+TEST(BuiltinBriefing, DebateWithShippedRoleAndPersonas) {
+  assets::set_assets_root(VOSTREL_SOURCE_DIR "/assets");
+  const std::vector<AgentProfile> agents = {
+      {.name = "Moderator", .position = AgentPosition::kOrchestrator, .role = "orchestrator.md"},
+      {.name = "Sam", .persona = "skeptic.md"},
+      {.name = "Pat", .persona = "pragmatist.md"},
+  };
+  const gameplan::GameplanConfig debate = *gameplan::read_gameplan_file("debate");
+  const std::vector<std::string> names = {"Sam", "Pat"};
+  Result<std::string> prompt = session::orchestrator_prompt({agents, "Should we rewrite it in Rust?", &debate, 3, names});
+  ASSERT_TRUE(prompt.ok()) << prompt.error().message;
+  for (const char* placeholder : {"{gameplan", "{roster}", "{phases}", "{first_participant}", "{end_rules}",
+                                  "{flow_rules}", "{rounds_rule}", "{dispatch_rules}", "{orchestrator_instruction}",
+                                  "{topic}"}) {
+    EXPECT_EQ(prompt->find(placeholder), std::string::npos) << placeholder << "\n" << *prompt;
+  }
+  for (const char* piece : {"- Sam (The Skeptic)\n- Pat (The Pragmatist)", "1. opening (1 round)",
+                            "2. rebuttal (1 round) [rethink]", "include CONSENSUS_REACHED in your response",
+                            "Topic: Should we rewrite it in Rust?", "@Sam please open"}) {
+    EXPECT_NE(prompt->find(piece), std::string::npos) << piece << "\n" << *prompt;
+  }
+}
+
 }  // namespace
 }  // namespace vostrel::prompting
