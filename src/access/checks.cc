@@ -2,8 +2,8 @@
 #include <string>
 
 #include "access/policy.h"
-#include "access/text_util.h"
 #include "pyfmt/pyfmt.h"
+#include "unicode/unicode.h"
 
 namespace vostrel {
 
@@ -16,7 +16,7 @@ bool within(std::string_view path, std::string_view base) {
   return path.starts_with(base) && (path.size() == base.size() || path[base.size()] == '/');
 }
 
-bool is_shell_metachar(int cp) {
+bool is_shell_metachar(char32_t cp) {
   switch (cp) {
     case '"': case '\'': case '`': case '<': case '>': case '|': case ';': case '&': case '(': case ')':
       return true;
@@ -56,7 +56,7 @@ Result<std::string> AccessPolicy::check_path(std::string_view action, std::strin
 }
 
 Result<CommandCheck> AccessPolicy::check_command(std::string_view command, std::string_view actor) const {
-  const std::string_view trimmed = text::trim_unicode(command);
+  const std::string_view trimmed = unicode::trim(command);
   if (trimmed.empty()) return CoreError::access_denied("Empty command is not allowed.");
 
   // Every URL is tested before any allowing rule, so an auto-approved prefix
@@ -67,8 +67,9 @@ Result<CommandCheck> AccessPolicy::check_command(std::string_view command, std::
     std::size_t len = 1;
     bool separator = i == trimmed.size();
     if (!separator) {
-      const int cp = text::decode_utf8(trimmed, i, len);
-      separator = cp >= 0 && (text::is_unicode_space(cp) || is_shell_metachar(cp));
+      const unicode::DecodedChar c = unicode::decode_utf8(trimmed, i);
+      len = c.length;
+      separator = unicode::is_white_space(c.code_point) || is_shell_metachar(c.code_point);
     }
     if (separator) {
       std::string_view piece = trimmed.substr(piece_start, i - piece_start);
@@ -97,7 +98,7 @@ Status AccessPolicy::check_host(std::string_view target, std::string_view actor)
     if (!port.empty() && port.find_first_not_of("0123456789") == std::string_view::npos)
       host = host.substr(0, colon);
   }
-  const std::string lowered = text::to_lower_unicode(host);
+  const std::string lowered = unicode::to_lowercase(host);
   if (wildcard_match(lowered, host_wildcards)) return ok_status();
   std::string patterns;
   for (const std::string& w : host_wildcards) {

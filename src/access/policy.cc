@@ -7,7 +7,7 @@
 #include <deque>
 #include <utility>
 
-#include "access/text_util.h"
+#include "unicode/unicode.h"
 
 namespace vostrel {
 
@@ -20,7 +20,7 @@ namespace {
 std::vector<std::string> trimmed_non_empty(const std::vector<std::string>& entries) {
   std::vector<std::string> out;
   for (const std::string& entry : entries) {
-    std::string_view t = text::trim_unicode(entry);
+    std::string_view t = unicode::trim(entry);
     if (!t.empty()) out.emplace_back(t);
   }
   return out;
@@ -117,17 +117,20 @@ ExpandedPath expand_path_checked(std::string_view input) {
       if (!result.empty()) result.pop_back();
       continue;
     }
-    if (budget == 0) {
-      // Past the budget the system itself would refuse the path (ELOOP); the
-      // name is kept as written so the caller can tell and refuse it too.
-      out.links_exhausted = true;
-      result.push_back(std::move(name));
-      continue;
-    }
     std::string candidate = join_components(result);
     if (candidate.size() > 1) candidate += '/';
     candidate += name;
-    if (std::optional<std::string> target = read_link(candidate)) {
+    std::optional<std::string> target = budget < 0 ? std::nullopt : read_link(candidate);
+    if (target && budget == 0) {
+      // One link more than the budget: the system would refuse the path
+      // (ELOOP). The rest is kept as written, and the caller told, so that an
+      // unresolved tail is never taken for a place inside an allowed tree.
+      out.links_exhausted = true;
+      budget = -1;
+    }
+    if (budget < 0) {
+      result.push_back(std::move(name));
+    } else if (target) {
       --budget;
       if (target->starts_with("/")) result.clear();
       push_components(*target, work, true);
@@ -165,7 +168,7 @@ AccessPolicy AccessPolicy::create(AccessPolicyConfig config) {
   policy.resolved_files = normalize_dir_list(policy.allowed_files);
   policy.resolved_dirs = normalize_dir_list(policy.allowed_dirs);
   for (const std::string& host : trimmed_non_empty(policy.allowed_hosts))
-    policy.host_wildcards.push_back(text::to_lower_unicode(host));
+    policy.host_wildcards.push_back(unicode::to_lowercase(host));
   return policy;
 }
 

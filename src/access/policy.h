@@ -106,8 +106,9 @@ inline constexpr int kSymlinkBudget = 40;
 // without ".", "..", empty components or a trailing "/". Cannot fail.
 std::string expand_path(std::string_view path);
 
-// `expand_path` with whether the link budget ran out before every component
-// had been looked at (the tail was then taken as written, unresolved).
+// `expand_path` with whether a symbolic link was met after the budget was
+// spent (the rest was then taken as written, unresolved, where the system
+// itself would refuse the path).
 struct ExpandedPath {
   std::string path;
   bool links_exhausted = false;

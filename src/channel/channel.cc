@@ -12,6 +12,8 @@
 #include "channel/timestamp.h"
 #include "json/value.h"
 #include "json/writer.h"
+#include "logging/logger.h"
+#include "utils/text.h"
 
 namespace vostrel {
 
@@ -21,16 +23,9 @@ CoreError file_error(const std::string& path, int err) {
   return CoreError::io(path + ": " + std::strerror(err));
 }
 
-// Until the shared logger lands: one whole line on standard error.
-void log_error_line(const std::string& message) {
-  const std::string line = "ERROR: " + message + "\n";
-  std::size_t done = 0;
-  while (done < line.size()) {
-    const ssize_t n = ::write(2, line.data() + done, line.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    done += static_cast<std::size_t>(n);
-  }
+void log_delivery_failure(const Channel& member, const CoreError& error) {
+  log_message(LogLevel::kError,
+              "Channel " + member.name() + " failed to deliver; continuing: " + error.error_text());
 }
 
 }  // namespace
@@ -61,14 +56,7 @@ Status append_line_to_file(const std::string& path, std::string_view line) {
 }
 
 Status ConsoleChannel::send(std::string_view sender, std::string_view message) {
-  std::string line;
-  std::string_view rest = prefix_format_;
-  constexpr std::string_view kField = "{sender}";
-  for (std::size_t at; (at = rest.find(kField)) != std::string_view::npos; rest = rest.substr(at + kField.size())) {
-    line.append(rest.substr(0, at));
-    line.append(sender);
-  }
-  line.append(rest);
+  std::string line = replace_all(prefix_format_, "{sender}", sender);
   line += ' ';
   line.append(message);
   return console_write(line);
@@ -114,8 +102,7 @@ Status LogChannel::send_system(std::string_view message) { return append("system
 Status MultiChannel::send(std::string_view sender, std::string_view message) {
   for (const auto& member : members_) {
     Status status = member->send(sender, message);
-    if (!status.ok())
-      log_error_line("Channel " + member->name() + " failed to deliver; continuing: " + status.error().error_text());
+    if (!status.ok()) log_delivery_failure(*member, status.error());
   }
   return ok_status();
 }
@@ -123,8 +110,7 @@ Status MultiChannel::send(std::string_view sender, std::string_view message) {
 Status MultiChannel::send_system(std::string_view message) {
   for (const auto& member : members_) {
     Status status = member->send_system(message);
-    if (!status.ok())
-      log_error_line("Channel " + member->name() + " failed to deliver; continuing: " + status.error().error_text());
+    if (!status.ok()) log_delivery_failure(*member, status.error());
   }
   return ok_status();
 }

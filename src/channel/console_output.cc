@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "channel/local_slot.h"
+#include "utils/service_slot.h"
 
 namespace vostrel {
 
@@ -23,9 +23,8 @@ Status StdoutConsoleOutput::write(std::string_view text) {
 
 namespace {
 
-auto& output_slot() {
-  static auto make = [] { return std::shared_ptr<ConsoleOutput>(std::make_shared<StdoutConsoleOutput>()); };
-  static detail::LocalSlot<ConsoleOutput, decltype(make)> slot(make);
+ServiceSlot<std::shared_ptr<ConsoleOutput>>& output_slot() {
+  static ServiceSlot<std::shared_ptr<ConsoleOutput>> slot(std::make_shared<StdoutConsoleOutput>());
   return slot;
 }
 

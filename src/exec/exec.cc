@@ -7,7 +7,8 @@
 #include <variant>
 
 #include "access/approval.h"
-#include "access/text_util.h"
+#include "unicode/unicode.h"
+#include "utils/text.h"
 #include "exec/process.h"
 #include "exec/split.h"
 
@@ -161,11 +162,11 @@ Result<std::string> exec_command(const AccessPolicy& policy, std::string_view co
     return command_failed(command, stop.text);
   }
 
-  if (WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == 0) return text::utf8_lossy(out);
+  if (WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == 0) return utf8_lossy(out);
   const int code = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
   std::string message = "Command failed (exit " + std::to_string(code) + "): " + std::string(command);
-  const std::string err_text = text::utf8_lossy(err);
-  const std::string_view trimmed = text::trim_unicode(err_text);
+  const std::string err_text = utf8_lossy(err);
+  const std::string_view trimmed = unicode::trim(err_text);
   if (!trimmed.empty()) {
     message += '\n';
     message.append(trimmed);
@@ -185,7 +186,7 @@ Result<std::string> run_tool_command(const ToolCommandContext& context, std::str
   if (context.pre_approved_command && *context.pre_approved_command == command && context.pre_approved_cwd &&
       same_path(*context.pre_approved_cwd, dir)) {
     policy.approve_prompt = std::make_shared<OneShotApprover>(
-        std::string(text::trim_unicode(*context.pre_approved_command)), context.actor, context.one_shot_token);
+        std::string(unicode::trim(*context.pre_approved_command)), context.actor, context.one_shot_token);
   }
   auto flag = context.run_cancelled;
   CancelCheck check = [flag] { return flag != nullptr && flag->load(std::memory_order_relaxed); };

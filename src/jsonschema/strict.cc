@@ -1,6 +1,7 @@
 #include "jsonschema/strict.h"
 
 #include <cstddef>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -31,7 +32,7 @@ class StrictRewriter {
   Status rewrite(JsonValue& node);
 
  private:
-  // Rewrites `node[key]` (and below) with the path extended by `segments`.
+  // Rewrites `child` (and below) with the path extended by `segments`.
   Status rewrite_child(JsonValue& child, std::initializer_list<std::string_view> segments);
   Status inline_ref(JsonObject& node, const std::string& ref);
   Result<const JsonObject*> resolve(const std::string& ref) const;
