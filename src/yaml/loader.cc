@@ -349,14 +349,15 @@ std::optional<JsonValue> resolve_plain(std::string_view text) {
   return resolve_float(text);
 }
 
-Result<JsonValue> resolve_scalar(const Event& ev) {
+// Each event is built once, so a string scalar takes the event's text.
+Result<JsonValue> resolve_scalar(Event& ev) {
   if (ev.tagged) {
     const auto refuse = [&] {
       return CoreError::value("could not determine a constructor for the tag '" + ev.tag + "'");
     };
     if (!std::string_view(ev.tag).starts_with(kCoreTagPrefix)) return refuse();
     const std::string_view suffix = std::string_view(ev.tag).substr(kCoreTagPrefix.size());
-    if (suffix == "str") return JsonValue(ev.text);
+    if (suffix == "str") return JsonValue(std::move(ev.text));
     if (suffix == "null") return JsonValue(nullptr);
     if (suffix == "bool") {
       if (const auto b = resolve_bool(ev.text)) return JsonValue(*b);
@@ -372,9 +373,9 @@ Result<JsonValue> resolve_scalar(const Event& ev) {
     }
     return refuse();
   }
-  if (!ev.plain) return JsonValue(ev.text);
+  if (!ev.plain) return JsonValue(std::move(ev.text));
   if (auto v = resolve_plain(ev.text)) return std::move(*v);
-  return JsonValue(ev.text);
+  return JsonValue(std::move(ev.text));
 }
 
 // ---- building values --------------------------------------------------------
@@ -405,12 +406,12 @@ class Builder {
  public:
   // `text_size` raises the copy budget, so that anchoring a large part of a
   // large document once stays affordable.
-  Builder(const std::vector<Event>& events, std::size_t pos, std::size_t text_size)
+  Builder(std::vector<Event>& events, std::size_t pos, std::size_t text_size)
       : events_(events), pos_(pos), budget_(kYamlAliasBudget + text_size) {}
 
   Result<Built> node(int depth) {
     if (pos_ >= events_.size()) return CoreError::value("unexpected end of YAML stream");
-    const Event& ev = events_[pos_++];
+    Event& ev = events_[pos_++];
     switch (ev.kind) {
       case EventKind::kAlias: return alias(ev, depth);
       case EventKind::kScalar: {
@@ -533,7 +534,7 @@ class Builder {
                             std::string(merge_kind_name(value)));
   }
 
-  const std::vector<Event>& events_;
+  std::vector<Event>& events_;
   std::size_t pos_;
   std::vector<std::optional<Built>> anchors_;
   std::uint64_t budget_;
