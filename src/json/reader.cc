@@ -6,6 +6,8 @@
 #include <limits>
 #include <string>
 #include <system_error>
+#include <iterator>
+#include <vector>
 
 #include "json/scan.h"
 
@@ -148,7 +150,9 @@ class Reader {
   bool array(JsonValue& out) {
     if (!enter()) return false;
     ++index_;  // '['
-    JsonArray items;
+    // Items gather on a stack shared by every level and move into an array
+    // of the right size at the end, instead of regrowing each array.
+    const std::size_t base = item_stack_.size();
     bool first = true;
     for (;;) {
       if (!skip_ws()) return peek_fail("EOF while parsing a list");
@@ -160,19 +164,23 @@ class Reader {
         if (cur() == ']') return peek_fail("trailing comma");
       }
       first = false;
-      items.emplace_back();
-      if (!value(items.back())) return false;
+      JsonValue item;
+      if (!value(item)) return false;
+      item_stack_.push_back(std::move(item));
     }
     ++index_;  // ']'
     ++depth_;
-    out = JsonValue(std::move(items));
+    const auto from = item_stack_.begin() + static_cast<std::ptrdiff_t>(base);
+    out = JsonValue(
+        JsonArray(std::make_move_iterator(from), std::make_move_iterator(item_stack_.end())));
+    item_stack_.erase(from, item_stack_.end());
     return true;
   }
 
   bool object(JsonValue& out) {
     if (!enter()) return false;
     ++index_;  // '{'
-    JsonObject members;
+    const std::size_t base = member_stack_.size();  // as for arrays
     bool first = true;
     for (;;) {
       if (!skip_ws()) return peek_fail("EOF while parsing an object");
@@ -193,10 +201,18 @@ class Reader {
       ++index_;
       JsonValue item;
       if (!value(item)) return false;
-      members.insert(std::move(key), std::move(item));
+      member_stack_.emplace_back(std::move(key), std::move(item));
     }
     ++index_;  // '}'
     ++depth_;
+    JsonObject members;
+    members.reserve(member_stack_.size() - base);
+    const auto from = member_stack_.begin() + static_cast<std::ptrdiff_t>(base);
+    // A repeated key keeps its first position and takes the last value.
+    for (auto it = from; it != member_stack_.end(); ++it) {
+      members.insert(std::move(it->first), std::move(it->second));
+    }
+    member_stack_.erase(from, member_stack_.end());
     out = JsonValue(std::move(members));
     return true;
   }
@@ -214,16 +230,20 @@ class Reader {
     std::size_t run = i;
     bool bad_utf8 = false;
     for (;;) {
-      i = static_cast<std::size_t>(json_scan::find_string_special(data + i, data + n, true) - data);
+      const json_scan::Stop stop = json_scan::scan_string(data + i, data + n);
+      i = static_cast<std::size_t>(stop.at - data);
+      if (stop.bad_len > 0) {
+        bad_utf8 = true;
+        i += stop.bad_len;
+        continue;
+      }
       if (i >= n) {
         out.append(data + run, i - run);
         index_ = i;
         return fail("EOF while parsing a string");
       }
       const auto c = static_cast<unsigned char>(data[i]);
-      if (c >= 0x80) {
-        i = static_cast<std::size_t>(json_scan::skip_utf8_run(data + i, data + n, bad_utf8) - data);
-      } else if (c == '"') {
+      if (c == '"') {
         out.append(data + run, i - run);
         index_ = i + 1;
         if (bad_utf8) return fail("invalid unicode code point");
@@ -406,6 +426,8 @@ class Reader {
 
   std::string_view s_;
   std::size_t index_ = 0;
+  std::vector<JsonValue> item_stack_;
+  std::vector<JsonMember> member_stack_;
   int depth_ = kJsonMaxDepth + 1;
   JsonParseError* err_ = nullptr;
 };

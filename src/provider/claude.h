@@ -19,11 +19,11 @@ inline constexpr std::int64_t kDefaultClaudeMaxTokens = 4096;
 // The credential: an API key ("x-api-key") or an OAuth token ("Authorization: Bearer").
 struct ClaudeAuth {
   bool oauth = false;
-  std::string secret;
+  std::string secret{};
 };
 
 struct ClaudeConfig {
-  ClaudeAuth auth;
+  ClaudeAuth auth{};
   std::string base_url = std::string(kClaudeBaseUrl);
   std::uint64_t timeout_sec = 60;
   double temperature = 1.0;
@@ -50,7 +50,7 @@ class ClaudeProvider final : public Provider {
 // The system text (the contents of the "system" messages joined with "\n", a
 // non-string content adding an empty part) and every other message unchanged.
 struct ClaudeMessages {
-  std::string system;
+  std::string system{};
   std::vector<JsonValue> messages;
 };
 ClaudeMessages claude_messages(const Messages& messages);

@@ -21,36 +21,36 @@ inline constexpr std::string_view kOpenRouterBaseUrl = "https://openrouter.ai/ap
 inline constexpr std::string_view kOpenAiBaseUrl = "https://api.openai.com/v1";
 
 struct OpenRouterConfig {
-  std::string api_key;
+  std::string api_key{};
   std::string base_url = std::string(kOpenRouterBaseUrl);
   std::uint64_t timeout_sec = 60;
   double temperature = 1.0;
   double top_p = 1.0;
-  std::optional<std::int64_t> max_tokens;
-  std::string app_url;   // "HTTP-Referer" when not empty
-  std::string app_name;  // "X-Title" when not empty
+  std::optional<std::int64_t> max_tokens{};
+  std::string app_url{};   // "HTTP-Referer" when not empty
+  std::string app_name{};  // "X-Title" when not empty
 };
 
 struct OpenAiConfig {
-  std::string api_key;
+  std::string api_key{};
   std::string base_url = std::string(kOpenAiBaseUrl);
   std::uint64_t timeout_sec = 60;
   double temperature = 1.0;
   double top_p = 1.0;
-  std::optional<std::int64_t> max_tokens;
-  std::optional<JsonValue> response_format;  // see `json_schema_response_format`
+  std::optional<std::int64_t> max_tokens{};
+  std::optional<JsonValue> response_format{};  // see `json_schema_response_format`
 };
 
 struct CustomConfig {
-  std::string url;  // the endpoint's base URL
-  std::string api_key;
-  JsonObject model_config;  // kept with the provider; no request reads it
+  std::string url{};  // the endpoint's base URL
+  std::string api_key{};
+  JsonObject model_config{};  // kept with the provider; no request reads it
   std::uint64_t timeout_sec = 60;
   double temperature = 1.0;
   double top_p = 1.0;
-  std::optional<std::int64_t> max_tokens;
-  http::Headers extra_headers;
-  JsonObject extra_body;
+  std::optional<std::int64_t> max_tokens{};
+  http::Headers extra_headers{};
+  JsonObject extra_body{};
 };
 
 // The three records. Their configuration is read-only after construction; a

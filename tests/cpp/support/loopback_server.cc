@@ -137,6 +137,12 @@ ScriptedReply ScriptedReply::json(const JsonValue& value, int status) {
   return reply;
 }
 
+ScriptedReply ScriptedReply::json_text(std::string body) {
+  ScriptedReply reply;
+  reply.body = std::move(body);
+  return reply;
+}
+
 ScriptedReply ScriptedReply::text(int status, std::string body) {
   ScriptedReply reply;
   reply.status = status;
