@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "json/reader.h"
 #include "json/writer.h"
 #include "pyfmt/pyfmt.h"
 
@@ -108,6 +109,13 @@ Status StrictRewriter::inline_ref(JsonObject& node, const std::string& ref) {
 }
 
 Status StrictRewriter::rewrite(JsonValue& value) {
+  // Inlined references can nest a schema deeper than any JSON text the system
+  // reads; past that depth the walk (and every later reader of the result)
+  // would only risk the stack. The root object is the first level.
+  if (path_.size() >= static_cast<std::size_t>(kJsonMaxDepth)) {
+    return CoreError::session("Schema nests deeper than " + std::to_string(kJsonMaxDepth) +
+                              " levels; path=" + path_tuple());
+  }
   const std::size_t inlinings_mark = inlinings_.size();
   while (true) {
     if (!value.is_object()) {

@@ -147,5 +147,36 @@ TEST(EnsureStrictTest, Errors) {
   });
 }
 
+// Definitions D1 .. Dn, each holding "items" that refers to the next one with
+// a sibling key: every inlining nests the walk one level deeper, without a
+// cycle. Rewriting D1 reaches the path ('$defs', 'D1') and n - 1 "items".
+std::string reference_chain(int n) {
+  std::string defs;
+  for (int i = 1; i < n; ++i) {
+    defs += "\"D" + std::to_string(i) + R"(": {"items": {"$ref": "#/$defs/D)" +
+            std::to_string(i + 1) + R"(", "title": "t"}}, )";
+  }
+  defs += "\"D" + std::to_string(n) + "\": {}";
+  return R"({"$defs": {)" + defs + "}}";
+}
+
+TEST(EnsureStrictTest, NestingIsBoundedLikeTheJsonReader) {
+  // The deepest node sits 127 levels deep: accepted, and the JSON reader reads
+  // the result back.
+  const std::string deepest = strict_of(reference_chain(125));
+  EXPECT_EQ(deepest.rfind("error", 0), std::string::npos);
+  EXPECT_TRUE(parse_json(deepest).ok());
+
+  // One level more is refused, naming where, instead of walking on without bound.
+  std::string path = "('$defs', 'D1'";
+  for (int i = 0; i < 125; ++i) path += ", 'items'";
+  path += ")";
+  EXPECT_EQ(strict_of(reference_chain(126)),
+            "error: Schema nests deeper than 127 levels; path=" + path);
+
+  // A long chain is refused just as quickly, without exhausting the stack.
+  EXPECT_EQ(strict_of(reference_chain(20000)).rfind("error: Schema nests deeper", 0), 0u);
+}
+
 }  // namespace
 }  // namespace vostrel::jsonschema
