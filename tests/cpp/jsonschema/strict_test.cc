@@ -119,7 +119,7 @@ TEST(EnsureStrictTest, Errors) {
       {"string schema", R"("x")", "error: Expected 'x' to be a dictionary; path=()"},
       {"boolean property", R"({"properties": {"flag": true}})",
        "error: Expected True to be a dictionary; path=('properties', 'flag')"},
-      {"one-segment path", R"({"items": {"anyOf": [{}, 3]}})",
+      {"path through items and anyOf", R"({"items": {"anyOf": [{}, 3]}})",
        "error: Expected 3 to be a dictionary; path=('items', 'anyOf', '1')"},
       {"bad $ref format", R"({"$ref": "Foo", "description": "d"})",
        "error: Unexpected $ref format 'Foo'; Does not start with #/"},
@@ -144,6 +144,12 @@ TEST(EnsureStrictTest, Errors) {
            "properties": {"root": {"$ref": "#/$defs/A", "title": "r"}}})",
        "error: $ref #/$defs/B refers to a definition that contains itself and cannot be "
        "inlined; path=('$defs', 'A', 'properties', 'b', 'properties', 'a', 'properties', 'b')"},
+      // The merged "allOf" brings the reference back into the same node.
+      {"cycle within one node, one-segment path",
+       R"({"$defs": {"A": {"allOf": [{"$ref": "#/$defs/A"}]}},
+           "items": {"allOf": [{"$ref": "#/$defs/A"}], "title": "t"}})",
+       "error: $ref #/$defs/A refers to a definition that contains itself and cannot be "
+       "inlined; path=('items',)"},
   });
 }
 
