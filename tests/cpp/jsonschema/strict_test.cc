@@ -104,6 +104,13 @@ TEST(EnsureStrictTest, References) {
        R"({"$defs":{"L":{"type":"object","properties":{"next":{"$ref":"#/$defs/L"}},)"
        R"("additionalProperties":false,"required":["next"]}},"properties":{"next":{"$ref":"#/$defs/L"}},)"
        R"("description":"list","type":"object","additionalProperties":false,"required":["next"]})"},
+      // The node keeps its own "$ref" while the definition's keys are copied,
+      // so the definition's reference to itself never comes along.
+      {"definition referring to itself directly",
+       R"({"$defs": {"A": {"$ref": "#/$defs/A", "type": "string"}},
+           "properties": {"p": {"$ref": "#/$defs/A", "description": "d"}}})",
+       R"({"$defs":{"A":{"type":"string"}},"properties":{"p":{"type":"string","description":"d"}},)"
+       R"("required":["p"]})"},
       // The nested node's own "properties" keep the definition's from coming
       // along again, so this self-reference ends after one level.
       {"self-reference blocked by the node's own keys",
