@@ -191,5 +191,33 @@ TEST(EnsureStrictTest, NestingIsBoundedLikeTheJsonReader) {
   EXPECT_EQ(strict_of(reference_chain(20000)).rfind("error: Schema nests deeper", 0), 0u);
 }
 
+// Definitions D1 .. Dn, each using the next one twice with sibling keys and
+// carrying a list of 1000 values: inlined in full, D1 would hold 2^(n-1)
+// copies of that list.
+std::string doubling_chain(int n) {
+  std::string values = "0";
+  for (int i = 1; i < 1000; ++i) values += "," + std::to_string(i);
+  std::string defs;
+  for (int i = 1; i < n; ++i) {
+    const std::string next = R"({"$ref": "#/$defs/D)" + std::to_string(i + 1) + R"(", "title": "t"})";
+    defs += "\"D" + std::to_string(i) + R"(": {"enum": [)" + values + R"(], "properties": {"a": )" +
+            next + R"(, "b": )" + next + "}}, ";
+  }
+  defs += "\"D" + std::to_string(n) + "\": {}";
+  return R"({"$defs": {)" + defs + "}}";
+}
+
+TEST(EnsureStrictTest, InliningIsBoundedInSize) {
+  // Eight levels inline 2^7 - 1 lists: well within bounds.
+  EXPECT_EQ(strict_of(doubling_chain(8)).rfind("error", 0), std::string::npos);
+  // Forty levels would never finish; the rewrite stops once the inlined copies
+  // pass a million values.
+  EXPECT_EQ(strict_of(doubling_chain(40)).rfind(
+                "error: Schema grows past 1000000 values when its references are inlined; "
+                "path=('$defs', 'D1', 'properties', 'a', ",
+                0),
+            0u);
+}
+
 }  // namespace
 }  // namespace vostrel::jsonschema
