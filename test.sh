@@ -7,7 +7,7 @@ cd "$(dirname "$0")"
 root=$(pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
 
-apt_packages=(build-essential pkg-config ninja-build cmake ca-certificates curl
+apt_packages=(build-essential pkg-config ninja-build cmake ca-certificates curl openssl
               libcurl4-openssl-dev libre2-dev libpcre2-dev libyaml-dev
               libgtest-dev libgmock-dev libbenchmark-dev)
 missing=()
