@@ -8,13 +8,14 @@
 #include <limits>
 #include <mutex>
 #include <optional>
-#include <shared_mutex>
 #include <variant>
 #include <string>
 
 #include "http/client_settings.h"
 #include "json/reader.h"
 #include "json/writer.h"
+#include "unicode/unicode.h"
+#include "utils/service_slot.h"
 
 namespace vostrel::http {
 
@@ -64,15 +65,6 @@ using HeaderList = std::unique_ptr<curl_slist, SlistDeleter>;
 void ensure_curl_initialised() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-bool ascii_iequals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
 }
 
 // A header name for an error text: control characters shown as \xNN, so the
@@ -214,8 +206,8 @@ Result<JsonValue> post_json(std::string_view url, const JsonValue& payload,
   bool has_expect = false;
   for (const Header& header : headers) {
     if (auto fault = header_fault(header)) return network_error(url, std::move(*fault));
-    has_content_type = has_content_type || ascii_iequals(header.first, "Content-Type");
-    has_expect = has_expect || ascii_iequals(header.first, "Expect");
+    has_content_type = has_content_type || unicode::ascii_iequals(header.first, "Content-Type");
+    has_expect = has_expect || unicode::ascii_iequals(header.first, "Expect");
   }
 
   ensure_curl_initialised();
@@ -319,34 +311,20 @@ Result<JsonValue> DefaultTransport::post(std::string_view url, const JsonValue& 
 
 namespace {
 
-// The process-wide slot. The lock guards only the handle: a transport is
-// called after the lock is released.
-struct TransportSlot {
-  std::shared_mutex mutex;
-  std::shared_ptr<Transport> transport = std::make_shared<DefaultTransport>();
-};
-
-TransportSlot& transport_slot() {
-  static TransportSlot slot;  // first use fills it, once, whatever the thread
+// The process-wide slot; the first use fills it, once, whatever the thread.
+ServiceSlot<std::shared_ptr<Transport>>& transport_slot() {
+  static ServiceSlot<std::shared_ptr<Transport>> slot(std::make_shared<DefaultTransport>());
   return slot;
 }
 
 }  // namespace
 
-std::shared_ptr<Transport> current_transport() {
-  TransportSlot& slot = transport_slot();
-  std::shared_lock lock(slot.mutex);
-  return slot.transport;
-}
+std::shared_ptr<Transport> current_transport() { return transport_slot().get(); }
 
 void install_transport(std::shared_ptr<Transport> transport) {
-  TransportSlot& slot = transport_slot();
-  std::shared_ptr<Transport> previous;
-  {
-    std::unique_lock lock(slot.mutex);
-    previous = std::exchange(slot.transport, std::move(transport));
-  }
-  // `previous` is dropped here, outside the lock.
+  if (!transport) return;  // the slot is never empty
+  // The previous transport is released outside the slot's lock.
+  transport_slot().replace(std::move(transport));
 }
 
 Result<JsonValue> transport_post(std::string_view url, const JsonValue& payload,

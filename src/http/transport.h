@@ -57,7 +57,7 @@ Result<JsonValue> post_json(std::string_view url, const JsonValue& payload,
 Result<JsonValue> transport_post(std::string_view url, const JsonValue& payload,
                                  const Headers& headers, std::uint64_t timeout_sec);
 
-// Replaces the slot's transport. `transport` must not be null.
+// Replaces the slot's transport; a null handle is ignored (the slot is never empty).
 void install_transport(std::shared_ptr<Transport> transport);
 
 // The transport the slot holds now (filling the slot first when it is empty).

@@ -6,6 +6,10 @@
 #include <limits>
 #include <string>
 #include <system_error>
+#include <iterator>
+#include <vector>
+
+#include "json/scan.h"
 
 namespace vostrel {
 
@@ -41,42 +45,6 @@ void append_utf8(std::string& out, char32_t cp) {
     out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
     out += static_cast<char>(0x80 | (cp & 0x3F));
   }
-}
-
-// Whether s is well-formed UTF-8 (no surrogates, no overlong forms).
-bool valid_utf8(std::string_view s) {
-  std::size_t i = 0;
-  const std::size_t n = s.size();
-  while (i < n) {
-    const auto b0 = static_cast<unsigned char>(s[i]);
-    if (b0 < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t len;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-      len = 2;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-      len = 3;
-      if (b0 == 0xE0) lo = 0xA0;
-      if (b0 == 0xED) hi = 0x9F;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-      len = 4;
-      if (b0 == 0xF0) lo = 0x90;
-      if (b0 == 0xF4) hi = 0x8F;
-    } else {
-      return false;
-    }
-    if (i + len > n) return false;
-    const auto b1 = static_cast<unsigned char>(s[i + 1]);
-    if (b1 < lo || b1 > hi) return false;
-    for (std::size_t k = 2; k < len; ++k) {
-      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-    }
-    i += len;
-  }
-  return true;
 }
 
 // A recursive-descent reader over the bytes of the text. `index_` is the next
@@ -182,7 +150,9 @@ class Reader {
   bool array(JsonValue& out) {
     if (!enter()) return false;
     ++index_;  // '['
-    JsonArray items;
+    // Items gather on a stack shared by every level and move into an array
+    // of the right size at the end, instead of regrowing each array.
+    const std::size_t base = item_stack_.size();
     bool first = true;
     for (;;) {
       if (!skip_ws()) return peek_fail("EOF while parsing a list");
@@ -194,19 +164,23 @@ class Reader {
         if (cur() == ']') return peek_fail("trailing comma");
       }
       first = false;
-      items.emplace_back();
-      if (!value(items.back())) return false;
+      JsonValue item;
+      if (!value(item)) return false;
+      item_stack_.push_back(std::move(item));
     }
     ++index_;  // ']'
     ++depth_;
-    out = JsonValue(std::move(items));
+    const auto from = item_stack_.begin() + static_cast<std::ptrdiff_t>(base);
+    out = JsonValue(
+        JsonArray(std::make_move_iterator(from), std::make_move_iterator(item_stack_.end())));
+    item_stack_.erase(from, item_stack_.end());
     return true;
   }
 
   bool object(JsonValue& out) {
     if (!enter()) return false;
     ++index_;  // '{'
-    JsonObject members;
+    const std::size_t base = member_stack_.size();  // as for arrays
     bool first = true;
     for (;;) {
       if (!skip_ws()) return peek_fail("EOF while parsing an object");
@@ -227,37 +201,65 @@ class Reader {
       ++index_;
       JsonValue item;
       if (!value(item)) return false;
-      members.insert(std::move(key), std::move(item));
+      member_stack_.emplace_back(std::move(key), std::move(item));
     }
     ++index_;  // '}'
     ++depth_;
+    JsonObject members;
+    members.reserve(member_stack_.size() - base);
+    const auto from = member_stack_.begin() + static_cast<std::ptrdiff_t>(base);
+    // A repeated key keeps its first position and takes the last value.
+    for (auto it = from; it != member_stack_.end(); ++it) {
+      members.insert(std::move(it->first), std::move(it->second));
+    }
+    member_stack_.erase(from, member_stack_.end());
     out = JsonValue(std::move(members));
     return true;
   }
 
-  // After the opening quote; leaves index_ after the closing one.
+  // After the opening quote; leaves index_ after the closing one. Runs of
+  // plain bytes are skipped eight at a time and copied in one piece. A
+  // malformed UTF-8 sequence is remembered and reported once the string has
+  // closed, so errors that come earlier in the text are reported first.
   bool string(std::string& out) {
+    // A local cursor: the compiler cannot keep the member in a register
+    // across reads through a char pointer, which may alias it.
+    const char* const data = s_.data();
+    const std::size_t n = s_.size();
+    std::size_t i = index_;
+    std::size_t run = i;
+    bool bad_utf8 = false;
     for (;;) {
-      const std::size_t start = index_;
-      while (index_ < s_.size()) {
-        const auto c = cur();
-        if (c == '"' || c == '\\' || c < 0x20) break;
-        ++index_;
+      const json_scan::Stop stop = json_scan::scan_string(data + i, data + n);
+      i = static_cast<std::size_t>(stop.at - data);
+      if (stop.bad_len > 0) {
+        bad_utf8 = true;
+        i += stop.bad_len;
+        continue;
       }
-      out.append(s_.data() + start, index_ - start);
-      if (at_end()) return fail("EOF while parsing a string");
-      const auto c = cur();
+      if (i >= n) {
+        out.append(data + run, i - run);
+        index_ = i;
+        return fail("EOF while parsing a string");
+      }
+      const auto c = static_cast<unsigned char>(data[i]);
       if (c == '"') {
-        ++index_;
-        if (!valid_utf8(out)) return fail("invalid unicode code point");
+        out.append(data + run, i - run);
+        index_ = i + 1;
+        if (bad_utf8) return fail("invalid unicode code point");
         return true;
-      }
-      if (c < 0x20) {
-        ++index_;
+      } else if (c == '\\') {
+        out.append(data + run, i - run);
+        index_ = i + 1;
+        if (!escape(out)) return false;
+        i = index_;
+        run = i;
+      } else if (c < 0x20) {
+        index_ = i + 1;
         return fail("control character (\\u0000-\\u001F) found while parsing a string");
+      } else {
+        ++i;
       }
-      ++index_;  // backslash
-      if (!escape(out)) return false;
     }
   }
 
@@ -424,6 +426,8 @@ class Reader {
 
   std::string_view s_;
   std::size_t index_ = 0;
+  std::vector<JsonValue> item_stack_;
+  std::vector<JsonMember> member_stack_;
   int depth_ = kJsonMaxDepth + 1;
   JsonParseError* err_ = nullptr;
 };

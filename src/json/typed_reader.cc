@@ -204,7 +204,8 @@ CoreError unknown_name(std::string_view what, std::string_view name, Names names
 }
 
 // "{prefix}{found}, expected {expected}".
-CoreError found_expected(std::string_view prefix, std::string_view found, std::string_view expected) {
+CoreError found_expected(std::string_view prefix, std::string_view found,
+                         std::string_view expected) {
   std::string m(prefix);
   m += found;
   m += ", expected ";
@@ -214,7 +215,9 @@ CoreError found_expected(std::string_view prefix, std::string_view found, std::s
 
 }  // namespace
 
-CoreError unknown_field(std::string_view key, Names fields) { return unknown_name("field", key, fields); }
+CoreError unknown_field(std::string_view key, Names fields) {
+  return unknown_name("field", key, fields);
+}
 
 CoreError unknown_variant(std::string_view name, Names variants) {
   return unknown_name("variant", name, variants);
@@ -283,9 +286,15 @@ Status read_unsigned(const JsonValue& value, U& out, std::string_view expected) 
 
 }  // namespace
 
-Status read_u64(const JsonValue& value, std::uint64_t& out) { return read_unsigned(value, out, "u64"); }
-Status read_u32(const JsonValue& value, std::uint32_t& out) { return read_unsigned(value, out, "u32"); }
-Status read_u16(const JsonValue& value, std::uint16_t& out) { return read_unsigned(value, out, "u16"); }
+Status read_u64(const JsonValue& value, std::uint64_t& out) {
+  return read_unsigned(value, out, "u64");
+}
+Status read_u32(const JsonValue& value, std::uint32_t& out) {
+  return read_unsigned(value, out, "u32");
+}
+Status read_u16(const JsonValue& value, std::uint16_t& out) {
+  return read_unsigned(value, out, "u16");
+}
 
 Status read_f64(const JsonValue& value, double& out) {
   auto d = value.to_double();

@@ -29,7 +29,8 @@
 //         "struct AgentAssignment", kFields, json::UnknownKeys::kRefuse};
 //     AgentAssignment out;
 //     VOSTREL_TRY(json::read_record(v, kShape, [&](std::size_t field, const JsonValue& x) {
-//       return field == 0 ? json::read_string(x, out.agent) : json::read_string(x, out.instruction);
+//       return field == 0 ? json::read_string(x, out.agent)
+//                         : json::read_string(x, out.instruction);
 //     }));
 //     return out;
 //   }

@@ -8,7 +8,7 @@
 
 #include "json/reader.h"
 #include "orchestrator/numbers.h"
-#include "orchestrator/text.h"
+#include "unicode/unicode.h"
 #include "pyfmt/pyfmt.h"
 
 namespace vostrel::orchestrator {
@@ -118,7 +118,7 @@ JsonValue coerce(const JsonValue& v, ResultType type) {
       return JsonValue(py_json_dumps(v));
     case ResultType::kInt:
       if (v.is_string()) {
-        return JsonValue(parse_decimal_i64(trim_white_space(v.as_string())).value_or(0));
+        return JsonValue(parse_decimal_i64(unicode::trim(v.as_string())).value_or(0));
       }
       if (v.is_u64()) {
         return JsonValue(static_cast<std::int64_t>(
@@ -129,13 +129,13 @@ JsonValue coerce(const JsonValue& v, ResultType type) {
       return JsonValue(std::int64_t{0});
     case ResultType::kFloat:
       if (v.is_string()) {
-        return float_value(parse_decimal_double(trim_white_space(v.as_string())).value_or(0.0));
+        return float_value(parse_decimal_double(unicode::trim(v.as_string())).value_or(0.0));
       }
       if (v.is_number()) return float_value(*v.to_double());
       return JsonValue(0.0);
     case ResultType::kBool:
       if (v.is_string()) {
-        std::string lowered(trim_white_space(v.as_string()));
+        std::string lowered(unicode::trim(v.as_string()));
         for (char& c : lowered) {
           if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
         }
@@ -159,9 +159,13 @@ JsonValue coerce(const JsonValue& v, ResultType type) {
 // the text from the last "{" to the last "}", whichever first reads as an
 // object; else empty.
 JsonObject result_source(std::string_view reply) {
+  // Every block starts with three backticks: the pattern only needs to run
+  // from the first of them.
+  const std::size_t fence = reply.find("```");
   re2::StringPiece captured;
-  if (RE2::PartialMatch(re2::StringPiece(reply.data(), reply.size()), result_block_pattern(),
-                        &captured)) {
+  if (fence != std::string_view::npos &&
+      RE2::PartialMatch(re2::StringPiece(reply.data() + fence, reply.size() - fence),
+                        result_block_pattern(), &captured)) {
     Result<JsonValue> parsed = parse_json(std::string_view(captured.data(), captured.size()));
     if (parsed.ok() && parsed->is_object()) return std::move(parsed->as_object());
   }
@@ -232,9 +236,13 @@ JsonObject extract_result_fields(std::string_view reply,
 }
 
 std::string strip_result_fence(std::string_view reply) {
-  std::string stripped(reply);
-  RE2::GlobalReplace(&stripped, result_block_pattern(), "");
-  return std::string(trim_white_space(stripped));
+  const std::size_t fence = reply.find("```");
+  if (fence == std::string_view::npos) return std::string(unicode::trim(reply));
+  std::string tail(reply.substr(fence));
+  RE2::GlobalReplace(&tail, result_block_pattern(), "");
+  std::string stripped(reply.substr(0, fence));
+  stripped += tail;
+  return std::string(unicode::trim(stripped));
 }
 
 }  // namespace vostrel::orchestrator

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "json/reader.h"
+#include "json/typed_reader.h"
 #include "orchestrator/closing.h"
 #include "orchestrator/matching.h"
 #include "orchestrator/numbers.h"
-#include "orchestrator/text.h"
+#include "unicode/unicode.h"
 
 namespace vostrel::orchestrator {
 
@@ -56,7 +56,9 @@ void force_or_retry(OrchestratorLoop& loop, std::int64_t retry,
 
 std::vector<AgentAssignment> batch_instructions(const OrchestratorLoop& loop,
                                                 std::vector<AgentAssignment> assignments) {
-  for (AgentAssignment& a : assignments) a.instruction = participant_instruction(loop, a.instruction);
+  for (AgentAssignment& a : assignments) {
+    a.instruction = participant_instruction(loop, a.instruction);
+  }
   return assignments;
 }
 
@@ -128,7 +130,8 @@ void accept_orchestrator_reply(OrchestratorLoop& loop, std::int64_t retry, std::
   }
   if (addressed) {
     std::string instruction = participant_instruction(loop, words);
-    loop.stage = LoopStage{LoopStage::Participant{std::move(addressed->name), std::move(instruction)}};
+    loop.stage =
+        LoopStage{LoopStage::Participant{std::move(addressed->name), std::move(instruction)}};
     return;
   }
   if (advanced) {
@@ -428,36 +431,23 @@ std::string retry_feedback(const OrchestratorLoop& loop) {
 }
 
 Result<Batch> read_batch(std::string_view reply) {
-  const std::string_view text = trim_white_space(reply);
-  if (text.substr(0, kBatchFence.size()) != kBatchFence) return CoreError::value(std::string(kNotOneBlock));
+  const auto not_one_block = [] { return CoreError::value(std::string(kNotOneBlock)); };
+  const std::string_view text = unicode::trim(reply);
+  if (!text.starts_with(kBatchFence)) return not_one_block();
   std::string_view rest = text.substr(kBatchFence.size());
   if (rest.starts_with("\r\n")) {
     rest.remove_prefix(2);
   } else if (rest.starts_with("\n")) {
     rest.remove_prefix(1);
   } else {
-    return CoreError::value(std::string(kNotOneBlock));
+    return not_one_block();
   }
-  if (rest.size() < 3 || !rest.ends_with("```")) return CoreError::value(std::string(kNotOneBlock));
+  if (rest.size() < 3 || !rest.ends_with("```")) return not_one_block();
   const std::string_view body = rest.substr(0, rest.size() - 3);
-  if (body.find("```") != std::string_view::npos) return CoreError::value(std::string(kNotOneBlock));
-
-  JsonValue value;
-  JsonParseError parse_error;
-  if (!parse_json(body, value, parse_error)) {
-    return CoreError::value("Invalid batch assignments: " + parse_error.text());
-  }
-  Result<Batch> batch = Batch::from_json(value);
-  if (batch.ok()) return batch;
-  // A shape error has no position of its own; it is reported at the value's
-  // last byte, where a streaming reader would have noticed it.
-  std::size_t end = body.find_last_not_of(" \t\r\n");
-  JsonParseError at;
-  at.message = batch.error().message;
-  at.line = 1 + static_cast<std::size_t>(std::count(body.begin(), body.begin() + end, '\n'));
-  const std::size_t line_start = body.rfind('\n', end);
-  at.column = line_start == std::string_view::npos ? end + 1 : end - line_start;
-  return CoreError::value("Invalid batch assignments: " + at.text());
+  if (body.find("```") != std::string_view::npos) return not_one_block();
+  Result<Batch> batch = json::read_json_text_as<Batch>(body, Batch::from_json);
+  if (!batch.ok()) return CoreError::value("Invalid batch assignments: " + batch.error().message);
+  return batch;
 }
 
 }  // namespace vostrel::orchestrator

@@ -3,65 +3,201 @@
 #include <array>
 #include <utility>
 
-#include "orchestrator/json_read.h"
+#include "json/typed_reader.h"
 
 namespace vostrel::orchestrator {
 
-namespace jr = json_read;
-
 namespace {
 
-constexpr std::array<std::string_view, 3> kTurnKindNames = {"orchestrator", "participant",
-                                                            "closing"};
-constexpr std::array<std::string_view, 5> kEndReasonNames = {
-    "keyword", "phases_complete", "max_rounds", "max_turns", "forced"};
+constexpr std::string_view kTurnKindNames[] = {"orchestrator", "participant", "closing"};
+constexpr std::string_view kEndReasonNames[] = {"keyword", "phases_complete", "max_rounds",
+                                                "max_turns", "forced"};
+constexpr std::string_view kActionTags[] = {"turn",      "batch", "deliver", "directive",
+                                            "note",      "summary", "complete"};
+constexpr std::string_view kStageTags[] = {"orchestrator",  "participant",   "batch",
+                                           "closing_draft", "closing_final", "complete"};
 
-#define VOSTREL_ACTION_TAGS "turn", "batch", "deliver", "directive", "note", "summary", "complete"
-#define VOSTREL_STAGE_TAGS \
-  "orchestrator", "participant", "batch", "closing_draft", "closing_final", "complete"
+// Field names of each record and variant, in declaration order.
+constexpr std::string_view kAssignmentFields[] = {"agent", "instruction"};
+constexpr std::string_view kBatchFields[] = {"parallel"};
+constexpr std::string_view kStateFields[] = {"turn_count",    "consensus_reached", "final_summary",
+                                             "fields",        "rounds_run",        "phase_reached",
+                                             "end_reason"};
+constexpr std::string_view kTurnFields[] = {"agent", "purpose", "instruction", "kind"};
+constexpr std::string_view kAssignmentsField[] = {"assignments"};
+constexpr std::string_view kDeliverFields[] = {"sender", "text", "turn", "msg_type"};
+constexpr std::string_view kTextField[] = {"text"};
+constexpr std::string_view kSummaryFields[] = {"text", "turn"};
+constexpr std::string_view kStateField[] = {"state"};
+constexpr std::string_view kRetryField[] = {"retry"};
+constexpr std::string_view kParticipantFields[] = {"name", "instruction"};
+constexpr std::string_view kDraftField[] = {"draft"};
 
-Result<TurnKind> read_turn_kind(const JsonValue& value) {
-  const std::string* s = value.get_string();
-  if (s == nullptr) return jr::invalid_type(value, "string or map");
-  for (std::size_t i = 0; i < kTurnKindNames.size(); ++i) {
-    if (*s == kTurnKindNames[i]) return static_cast<TurnKind>(i);
+// Records are objects only: the writers never produce another form.
+constexpr json::RecordShape record(std::string_view expecting, json::Names fields,
+                                   json::UnknownKeys unknown = json::UnknownKeys::kIgnore,
+                                   std::uint64_t optional_fields = 0) {
+  return json::RecordShape{expecting, fields, unknown, optional_fields, false};
+}
+
+template <typename E>
+Status read_enum(const JsonValue& value, json::Names names, E& out) {
+  VOSTREL_ASSIGN_OR_RETURN(std::size_t index, json::read_unit_variant(value, names));
+  out = static_cast<E>(index);
+  return ok_status();
+}
+
+Status read_assignment(const JsonValue& value, AgentAssignment& out) {
+  static constexpr json::RecordShape kShape =
+      record("struct AgentAssignment", kAssignmentFields, json::UnknownKeys::kRefuse);
+  return json::read_record(value, kShape, [&](std::size_t field, const JsonValue& v) {
+    return json::read_string(v, field == 0 ? out.agent : out.instruction);
+  });
+}
+
+Status read_assignments(const JsonValue& value, std::vector<AgentAssignment>& out) {
+  return json::read_list(value, out, read_assignment);
+}
+
+Status read_state(const JsonValue& value, LoopState& out) {
+  static constexpr json::RecordShape kShape = record("struct LoopState", kStateFields);
+  return json::read_record(value, kShape, [&](std::size_t field, const JsonValue& v) -> Status {
+    switch (field) {
+      case 0: return json::read_i64(v, out.turn_count);
+      case 1: return json::read_bool(v, out.consensus_reached);
+      case 2: return json::read_string(v, out.final_summary);
+      case 3: return json::read_map(v, out.fields);
+      case 4: return json::read_i64(v, out.rounds_run);
+      case 5: return json::read_string(v, out.phase_reached);
+      default: return read_enum(v, kEndReasonNames, out.end_reason);
+    }
+  });
+}
+
+Status read_action(const JsonValue& value, LoopAction& out) {
+  static constexpr json::TaggedShape kShape{"internally tagged enum LoopAction", "action",
+                                            kActionTags, false};
+  VOSTREL_ASSIGN_OR_RETURN(json::TaggedValue tagged, json::read_tag(value, kShape));
+  switch (tagged.variant) {
+    case 0: {
+      // The instruction alone may be missing; null reads as absent too.
+      static constexpr json::RecordShape kTurn = record("", kTurnFields, json::UnknownKeys::kIgnore,
+                                                        std::uint64_t{1} << 2);
+      LoopAction::Turn t;
+      const auto read_field = [&](std::size_t f, const JsonValue& v) -> Status {
+        switch (f) {
+          case 0: return json::read_string(v, t.agent);
+          case 1: return json::read_string(v, t.purpose);
+          case 2: return json::read_optional_string(v, t.instruction);
+          default: return read_enum(v, kTurnKindNames, t.kind);
+        }
+      };
+      VOSTREL_TRY(json::read_variant_fields(tagged, kTurn, read_field));
+      out.value = std::move(t);
+      return ok_status();
+    }
+    case 1: {
+      LoopAction::Batch b;
+      VOSTREL_TRY(json::read_variant_fields(tagged, record("", kAssignmentsField),
+                                            [&](std::size_t, const JsonValue& v) {
+                                              return read_assignments(v, b.assignments);
+                                            }));
+      out.value = std::move(b);
+      return ok_status();
+    }
+    case 2: {
+      LoopAction::Deliver d;
+      VOSTREL_TRY(json::read_variant_fields(tagged, record("", kDeliverFields),
+                                            [&](std::size_t f, const JsonValue& v) -> Status {
+        switch (f) {
+          case 0: return json::read_string(v, d.sender);
+          case 1: return json::read_string(v, d.text);
+          case 2: return json::read_i64(v, d.turn);
+          default: return json::read_string(v, d.msg_type);
+        }
+      }));
+      out.value = std::move(d);
+      return ok_status();
+    }
+    case 3:
+    case 4: {
+      std::string text;
+      VOSTREL_TRY(json::read_variant_fields(
+          tagged, record("", kTextField),
+          [&](std::size_t, const JsonValue& v) { return json::read_string(v, text); }));
+      if (tagged.variant == 3) {
+        out.value = LoopAction::Directive{std::move(text)};
+      } else {
+        out.value = LoopAction::Note{std::move(text)};
+      }
+      return ok_status();
+    }
+    case 5: {
+      LoopAction::Summary s;
+      VOSTREL_TRY(json::read_variant_fields(tagged, record("", kSummaryFields),
+                                            [&](std::size_t f, const JsonValue& v) {
+        return f == 0 ? json::read_string(v, s.text) : json::read_i64(v, s.turn);
+      }));
+      out.value = std::move(s);
+      return ok_status();
+    }
+    default: {
+      LoopAction::Complete c;
+      VOSTREL_TRY(json::read_variant_fields(
+          tagged, record("", kStateField),
+          [&](std::size_t, const JsonValue& v) { return read_state(v, c.state); }));
+      out.value = std::move(c);
+      return ok_status();
+    }
   }
-  return jr::unknown_variant(*s, {"orchestrator", "participant", "closing"});
 }
 
-Result<LoopEndReason> read_end_reason(const JsonValue& value) {
-  const std::string* s = value.get_string();
-  if (s == nullptr) return jr::invalid_type(value, "string or map");
-  for (std::size_t i = 0; i < kEndReasonNames.size(); ++i) {
-    if (*s == kEndReasonNames[i]) return static_cast<LoopEndReason>(i);
+Status read_stage(const JsonValue& value, LoopStage& out) {
+  static constexpr json::TaggedShape kShape{"internally tagged enum LoopStage", "stage", kStageTags,
+                                            false};
+  VOSTREL_ASSIGN_OR_RETURN(json::TaggedValue tagged, json::read_tag(value, kShape));
+  switch (tagged.variant) {
+    case 0: {
+      LoopStage::Orchestrator o{};
+      VOSTREL_TRY(json::read_variant_fields(
+          tagged, record("", kRetryField),
+          [&](std::size_t, const JsonValue& v) { return json::read_i64(v, o.retry); }));
+      out.value = o;
+      return ok_status();
+    }
+    case 1: {
+      LoopStage::Participant p;
+      VOSTREL_TRY(json::read_variant_fields(tagged, record("", kParticipantFields),
+                                            [&](std::size_t f, const JsonValue& v) {
+        return json::read_string(v, f == 0 ? p.name : p.instruction);
+      }));
+      out.value = std::move(p);
+      return ok_status();
+    }
+    case 2: {
+      LoopStage::Batch b;
+      VOSTREL_TRY(json::read_variant_fields(tagged, record("", kAssignmentsField),
+                                            [&](std::size_t, const JsonValue& v) {
+                                              return read_assignments(v, b.assignments);
+                                            }));
+      out.value = std::move(b);
+      return ok_status();
+    }
+    case 4: {
+      LoopStage::ClosingFinal c;
+      VOSTREL_TRY(json::read_variant_fields(
+          tagged, record("", kDraftField),
+          [&](std::size_t, const JsonValue& v) { return json::read_string(v, c.draft); }));
+      out.value = std::move(c);
+      return ok_status();
+    }
+    case 3:
+      out.value = LoopStage::ClosingDraft{};
+      return ok_status();
+    default:
+      out.value = LoopStage::Complete{};
+      return ok_status();
   }
-  return jr::unknown_variant(*s, {"keyword", "phases_complete", "max_rounds", "max_turns",
-                                  "forced"});
-}
-
-Result<std::string> text_field(const JsonObject& obj, std::string_view key) {
-  VOSTREL_ASSIGN_OR_RETURN(const JsonValue* v, jr::member(obj, key));
-  return jr::text(*v);
-}
-
-Result<std::int64_t> count_field(const JsonObject& obj, std::string_view key) {
-  VOSTREL_ASSIGN_OR_RETURN(const JsonValue* v, jr::member(obj, key));
-  return jr::count(*v);
-}
-
-// The tag of an internally tagged union, checked against `names`; returns its
-// position among them.
-Result<std::size_t> read_tag(const JsonObject& obj, std::string_view key,
-                             std::initializer_list<std::string_view> names) {
-  VOSTREL_ASSIGN_OR_RETURN(const JsonValue* v, jr::member(obj, key));
-  const std::string* s = v->get_string();
-  if (s == nullptr) return jr::invalid_type(*v, "variant identifier");
-  std::size_t i = 0;
-  for (std::string_view name : names) {
-    if (*s == name) return i;
-    ++i;
-  }
-  return jr::unknown_variant(*s, names);
 }
 
 JsonObject tagged(std::string_view key, std::string_view tag) {
@@ -91,12 +227,7 @@ JsonValue AgentAssignment::to_json() const {
 }
 
 Result<AgentAssignment> AgentAssignment::from_json(const JsonValue& value) {
-  VOSTREL_ASSIGN_OR_RETURN(const JsonObject* obj, jr::object(value, "struct AgentAssignment"));
-  VOSTREL_TRY(jr::only_fields(*obj, {"agent", "instruction"}));
-  AgentAssignment out;
-  VOSTREL_ASSIGN_OR_RETURN(out.agent, text_field(*obj, "agent"));
-  VOSTREL_ASSIGN_OR_RETURN(out.instruction, text_field(*obj, "instruction"));
-  return out;
+  return json::read_as<AgentAssignment>(value, read_assignment);
 }
 
 JsonValue assignments_to_json(const std::vector<AgentAssignment>& assignments) {
@@ -107,22 +238,16 @@ JsonValue assignments_to_json(const std::vector<AgentAssignment>& assignments) {
 }
 
 Result<std::vector<AgentAssignment>> assignments_from_json(const JsonValue& value) {
-  VOSTREL_ASSIGN_OR_RETURN(const JsonArray* array, jr::sequence(value));
-  std::vector<AgentAssignment> out;
-  out.reserve(array->size());
-  for (const JsonValue& item : *array) {
-    VOSTREL_ASSIGN_OR_RETURN(AgentAssignment a, AgentAssignment::from_json(item));
-    out.push_back(std::move(a));
-  }
-  return out;
+  return json::read_as<std::vector<AgentAssignment>>(value, read_assignments);
 }
 
 Result<Batch> Batch::from_json(const JsonValue& value) {
-  VOSTREL_ASSIGN_OR_RETURN(const JsonObject* obj, jr::object(value, "struct Batch"));
-  VOSTREL_TRY(jr::only_fields(*obj, {"parallel"}));
-  VOSTREL_ASSIGN_OR_RETURN(const JsonValue* parallel, jr::member(*obj, "parallel"));
+  static constexpr json::RecordShape kShape =
+      record("struct Batch", kBatchFields, json::UnknownKeys::kRefuse);
   Batch out;
-  VOSTREL_ASSIGN_OR_RETURN(out.parallel, assignments_from_json(*parallel));
+  VOSTREL_TRY(json::read_record(value, kShape, [&](std::size_t, const JsonValue& v) {
+    return read_assignments(v, out.parallel);
+  }));
   return out;
 }
 
@@ -142,21 +267,7 @@ JsonValue LoopState::to_json() const {
 }
 
 Result<LoopState> LoopState::from_json(const JsonValue& value) {
-  VOSTREL_ASSIGN_OR_RETURN(const JsonObject* obj, jr::object(value, "struct LoopState"));
-  LoopState out;
-  VOSTREL_ASSIGN_OR_RETURN(out.turn_count, count_field(*obj, "turn_count"));
-  VOSTREL_ASSIGN_OR_RETURN(const JsonValue* consensus, jr::member(*obj, "consensus_reached"));
-  VOSTREL_ASSIGN_OR_RETURN(out.consensus_reached, jr::boolean(*consensus));
-  VOSTREL_ASSIGN_OR_RETURN(out.final_summary, text_field(*obj, "final_summary"));
-  VOSTREL_ASSIGN_OR_RETURN(const JsonValue* fields, jr::member(*obj, "fields"));
-  const JsonObject* fields_obj = fields->get_object();
-  if (fields_obj == nullptr) return jr::invalid_type(*fields, "a map");
-  out.fields = *fields_obj;
-  VOSTREL_ASSIGN_OR_RETURN(out.rounds_run, count_field(*obj, "rounds_run"));
-  VOSTREL_ASSIGN_OR_RETURN(out.phase_reached, text_field(*obj, "phase_reached"));
-  VOSTREL_ASSIGN_OR_RETURN(const JsonValue* reason, jr::member(*obj, "end_reason"));
-  VOSTREL_ASSIGN_OR_RETURN(out.end_reason, read_end_reason(*reason));
-  return out;
+  return json::read_as<LoopState>(value, read_state);
 }
 
 // --- LoopAction ---
@@ -201,59 +312,7 @@ JsonValue LoopAction::to_json() const {
 }
 
 Result<LoopAction> LoopAction::from_json(const JsonValue& value) {
-  VOSTREL_ASSIGN_OR_RETURN(const JsonObject* obj,
-                           jr::object(value, "internally tagged enum LoopAction"));
-  VOSTREL_ASSIGN_OR_RETURN(std::size_t tag, read_tag(*obj, "action", {VOSTREL_ACTION_TAGS}));
-  switch (tag) {
-    case 0: {
-      Turn t;
-      VOSTREL_ASSIGN_OR_RETURN(t.agent, text_field(*obj, "agent"));
-      VOSTREL_ASSIGN_OR_RETURN(t.purpose, text_field(*obj, "purpose"));
-      if (const JsonValue* instruction = obj->find("instruction");
-          instruction != nullptr && !instruction->is_null()) {
-        VOSTREL_ASSIGN_OR_RETURN(t.instruction, jr::text(*instruction));
-      }
-      VOSTREL_ASSIGN_OR_RETURN(const JsonValue* kind, jr::member(*obj, "kind"));
-      VOSTREL_ASSIGN_OR_RETURN(t.kind, read_turn_kind(*kind));
-      return LoopAction{std::move(t)};
-    }
-    case 1: {
-      VOSTREL_ASSIGN_OR_RETURN(const JsonValue* list, jr::member(*obj, "assignments"));
-      Batch b;
-      VOSTREL_ASSIGN_OR_RETURN(b.assignments, assignments_from_json(*list));
-      return LoopAction{std::move(b)};
-    }
-    case 2: {
-      Deliver d;
-      VOSTREL_ASSIGN_OR_RETURN(d.sender, text_field(*obj, "sender"));
-      VOSTREL_ASSIGN_OR_RETURN(d.text, text_field(*obj, "text"));
-      VOSTREL_ASSIGN_OR_RETURN(d.turn, count_field(*obj, "turn"));
-      VOSTREL_ASSIGN_OR_RETURN(d.msg_type, text_field(*obj, "msg_type"));
-      return LoopAction{std::move(d)};
-    }
-    case 3: {
-      Directive d;
-      VOSTREL_ASSIGN_OR_RETURN(d.text, text_field(*obj, "text"));
-      return LoopAction{std::move(d)};
-    }
-    case 4: {
-      Note n;
-      VOSTREL_ASSIGN_OR_RETURN(n.text, text_field(*obj, "text"));
-      return LoopAction{std::move(n)};
-    }
-    case 5: {
-      Summary s;
-      VOSTREL_ASSIGN_OR_RETURN(s.text, text_field(*obj, "text"));
-      VOSTREL_ASSIGN_OR_RETURN(s.turn, count_field(*obj, "turn"));
-      return LoopAction{std::move(s)};
-    }
-    default: {
-      VOSTREL_ASSIGN_OR_RETURN(const JsonValue* state, jr::member(*obj, "state"));
-      Complete c;
-      VOSTREL_ASSIGN_OR_RETURN(c.state, LoopState::from_json(*state));
-      return LoopAction{std::move(c)};
-    }
-  }
+  return json::read_as<LoopAction>(value, read_action);
 }
 
 JsonValue loop_actions_to_json(const std::deque<LoopAction>& actions) {
@@ -264,11 +323,12 @@ JsonValue loop_actions_to_json(const std::deque<LoopAction>& actions) {
 }
 
 Result<std::deque<LoopAction>> loop_actions_from_json(const JsonValue& value) {
-  VOSTREL_ASSIGN_OR_RETURN(const JsonArray* array, jr::sequence(value));
+  VOSTREL_ASSIGN_OR_RETURN(const JsonArray* items, json::expect_array(value));
   std::deque<LoopAction> out;
-  for (const JsonValue& item : *array) {
-    VOSTREL_ASSIGN_OR_RETURN(LoopAction a, LoopAction::from_json(item));
-    out.push_back(std::move(a));
+  for (const JsonValue& item : *items) {
+    LoopAction action;
+    VOSTREL_TRY(read_action(item, action));
+    out.push_back(std::move(action));
   }
   return out;
 }
@@ -304,35 +364,7 @@ JsonValue LoopStage::to_json() const {
 }
 
 Result<LoopStage> LoopStage::from_json(const JsonValue& value) {
-  VOSTREL_ASSIGN_OR_RETURN(const JsonObject* obj,
-                           jr::object(value, "internally tagged enum LoopStage"));
-  VOSTREL_ASSIGN_OR_RETURN(std::size_t tag, read_tag(*obj, "stage", {VOSTREL_STAGE_TAGS}));
-  switch (tag) {
-    case 0: {
-      Orchestrator o;
-      VOSTREL_ASSIGN_OR_RETURN(o.retry, count_field(*obj, "retry"));
-      return LoopStage{o};
-    }
-    case 1: {
-      Participant p;
-      VOSTREL_ASSIGN_OR_RETURN(p.name, text_field(*obj, "name"));
-      VOSTREL_ASSIGN_OR_RETURN(p.instruction, text_field(*obj, "instruction"));
-      return LoopStage{std::move(p)};
-    }
-    case 2: {
-      VOSTREL_ASSIGN_OR_RETURN(const JsonValue* list, jr::member(*obj, "assignments"));
-      Batch b;
-      VOSTREL_ASSIGN_OR_RETURN(b.assignments, assignments_from_json(*list));
-      return LoopStage{std::move(b)};
-    }
-    case 3: return LoopStage{ClosingDraft{}};
-    case 4: {
-      ClosingFinal c;
-      VOSTREL_ASSIGN_OR_RETURN(c.draft, text_field(*obj, "draft"));
-      return LoopStage{std::move(c)};
-    }
-    default: return LoopStage{Complete{}};
-  }
+  return json::read_as<LoopStage>(value, read_stage);
 }
 
 }  // namespace vostrel::orchestrator

@@ -1,56 +1,21 @@
 #include "orchestrator/matching.h"
 
+#include <cstdint>
 #include <cstring>
 
-#include "orchestrator/text.h"
+#include "unicode/unicode.h"
 
 namespace vostrel::orchestrator {
 
 namespace {
 
-constexpr unsigned char ascii_lower(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
-}
-
-constexpr bool is_keyword_word_byte(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
+unsigned char folded(char c) { return static_cast<unsigned char>(unicode::ascii_lower(c)); }
 
 bool equal_folded(const char* a, const char* b, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) {
-    if (ascii_lower(static_cast<unsigned char>(a[i])) !=
-        ascii_lower(static_cast<unsigned char>(b[i])))
-      return false;
+    if (folded(a[i]) != folded(b[i])) return false;
   }
   return true;
-}
-
-// Appends the full upper-case form of `keyword` as far as it can contribute to
-// "CONSENSUS": ASCII letters, plus the few non-ASCII characters whose upper
-// case contains ASCII letters (U+00DF, U+0149, U+017F, U+FB05, U+FB06). Every
-// other character upper-cases to something without ASCII letters, so it is
-// kept as a placeholder byte that matches nothing in "CONSENSUS".
-std::string upper_for_consensus(std::string_view keyword) {
-  std::string out;
-  out.reserve(keyword.size());
-  for (std::size_t i = 0; i < keyword.size();) {
-    const Decoded d = decode_at(keyword, i);
-    i += d.len;
-    if (d.cp < 0x80) {
-      const char c = static_cast<char>(d.cp);
-      out.push_back((c >= 'a' && c <= 'z') ? static_cast<char>(c - ('a' - 'A')) : c);
-      continue;
-    }
-    switch (d.cp) {
-      case 0x00DF: out += "SS"; break;
-      case 0x0149: out += "\x01N"; break;
-      case 0x017F: out += "S"; break;
-      case 0xFB05:
-      case 0xFB06: out += "ST"; break;
-      default: out.push_back('\x01'); break;
-    }
-  }
-  return out;
 }
 
 }  // namespace
@@ -58,8 +23,7 @@ std::string upper_for_consensus(std::string_view keyword) {
 bool contains_keyword(std::string_view text, std::string_view keyword) {
   const std::size_t n = keyword.size();
   if (n == 0 || n > text.size()) return false;
-  const unsigned char first = static_cast<unsigned char>(keyword[0]);
-  const unsigned char first_lower = ascii_lower(first);
+  const unsigned char first_lower = folded(keyword[0]);
   const unsigned char first_upper =
       (first_lower >= 'a' && first_lower <= 'z') ? static_cast<unsigned char>(first_lower - 32)
                                                  : first_lower;
@@ -82,9 +46,9 @@ bool contains_keyword(std::string_view text, std::string_view keyword) {
     if (pos == kNone) return false;
     if (equal_folded(data + pos, keyword.data(), n)) {
       const bool left_ok =
-          pos == 0 || !is_keyword_word_byte(static_cast<unsigned char>(data[pos - 1]));
+          pos == 0 || !unicode::is_ascii_word_byte(data[pos - 1]);
       const bool right_ok = pos + n == text.size() ||
-                            !is_keyword_word_byte(static_cast<unsigned char>(data[pos + n]));
+                            !unicode::is_ascii_word_byte(data[pos + n]);
       if (left_ok && right_ok) return true;
     }
     if (pos == last_start) return false;
@@ -94,33 +58,81 @@ bool contains_keyword(std::string_view text, std::string_view keyword) {
 
 std::optional<std::string> consensus_keyword(const std::vector<std::string>& keywords) {
   for (const std::string& keyword : keywords) {
-    if (upper_for_consensus(keyword).find("CONSENSUS") != std::string::npos) return keyword;
+    if (unicode::to_uppercase(keyword).find("CONSENSUS") != std::string::npos) return keyword;
   }
   return std::nullopt;
 }
 
 std::optional<AddressedAgent> find_addressed_agent(std::string_view text,
                                                    const std::vector<std::string>& names) {
-  for (const std::string& name : names) {
+  // One pass over the "@" signs of the text: after each, a walk down a trie of
+  // the names finds every name spelled there at once, so the cost grows with
+  // the text and the longest name, not with the number of names.
+  struct Node {
+    std::vector<std::pair<unsigned char, std::uint32_t>> next;
+    std::vector<std::uint32_t> names;  // indices of the names ending here
+  };
+  std::vector<Node> trie(1);
+  std::vector<bool> ends_in_word(names.size(), false);
+  for (std::uint32_t i = 0; i < names.size(); ++i) {
+    const std::string& name = names[i];
     if (name.empty()) continue;
-    const bool name_ends_in_word = is_mention_word_char(decode_before(name, name.size()).cp);
-    const std::size_t mention_len = name.size() + 1;
-    std::size_t from = 0;
-    while (true) {
-      const std::size_t at = text.find('@', from);
-      if (at == std::string_view::npos || text.size() - at < mention_len) break;
-      from = at + 1;
-      if (text.compare(at + 1, name.size(), name) != 0) continue;
-      const std::size_t end = at + mention_len;
-      const bool next_is_word = end < text.size() && is_mention_word_char(decode_at(text, end).cp);
-      if (name_ends_in_word == next_is_word) continue;
-      std::string_view rest = trim_white_space(text.substr(end));
-      const std::size_t skip = rest.find_first_not_of(" ,:");
-      rest = skip == std::string_view::npos ? std::string_view() : rest.substr(skip);
-      return AddressedAgent{name, std::string(rest)};
+    ends_in_word[i] =
+        unicode::is_word_char(unicode::decode_utf8_before(name, name.size()).code_point);
+    std::uint32_t node = 0;
+    for (char ch : name) {
+      const unsigned char c = static_cast<unsigned char>(ch);
+      std::uint32_t child = 0;
+      for (const auto& [byte, index] : trie[node].next) {
+        if (byte == c) child = index;
+      }
+      if (child == 0) {
+        child = static_cast<std::uint32_t>(trie.size());
+        trie[node].next.emplace_back(c, child);
+        trie.emplace_back();
+      }
+      node = child;
+    }
+    trie[node].names.push_back(i);
+  }
+  if (trie.size() == 1) return std::nullopt;
+
+  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  std::size_t best = kNone;      // lowest list index with an accepted mention
+  std::size_t best_end = 0;      // where that mention ends
+  const char* data = text.data();
+  std::size_t from = 0;
+  while (best != 0 && from < text.size()) {
+    const void* hit = std::memchr(data + from, '@', text.size() - from);
+    if (hit == nullptr) break;
+    const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(hit) - data);
+    from = at + 1;
+    std::uint32_t node = 0;
+    for (std::size_t q = at + 1; q < text.size(); ++q) {
+      const unsigned char c = static_cast<unsigned char>(data[q]);
+      std::uint32_t child = 0;
+      for (const auto& [byte, index] : trie[node].next) {
+        if (byte == c) child = index;
+      }
+      if (child == 0) break;
+      node = child;
+      const std::vector<std::uint32_t>& ending = trie[node].names;
+      if (ending.empty() || ending.front() >= best) continue;
+      const std::size_t end = q + 1;
+      const bool next_is_word =
+          end < text.size() && unicode::is_word_char(unicode::decode_utf8(text, end).code_point);
+      // Every name ending here is the same text; the first listed decides.
+      if (ends_in_word[ending.front()] != next_is_word) {
+        best = ending.front();
+        best_end = end;
+      }
     }
   }
-  return std::nullopt;
+  if (best == kNone) return std::nullopt;
+  std::string_view rest = unicode::trim(text.substr(best_end));
+  const std::size_t skip = rest.find_first_not_of(" ,:");
+  rest = skip == std::string_view::npos ? std::string_view() : rest.substr(skip);
+  return AddressedAgent{names[best], std::string(rest)};
 }
 
 }  // namespace vostrel::orchestrator

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "orchestrator/text.h"
+#include "unicode/unicode.h"
 #include "orchestrator/numbers.h"
 
 namespace vostrel::orchestrator {
@@ -33,11 +33,12 @@ bool truthy(const JsonValue& v) {
 std::int64_t lenient_int(const JsonValue* value) {
   if (value == nullptr) return 0;
   switch (value->type()) {
-    case JsonType::kUInt: return static_cast<std::int64_t>(std::min<std::uint64_t>(value->as_u64(), kI64Max));
+    case JsonType::kUInt:
+      return static_cast<std::int64_t>(std::min<std::uint64_t>(value->as_u64(), kI64Max));
     case JsonType::kInt: return value->as_i64();
     case JsonType::kDouble: return saturating_i64(value->as_double());
     case JsonType::kString: {
-      std::optional<std::int64_t> parsed = parse_decimal_i64(trim_white_space(value->as_string()));
+      std::optional<std::int64_t> parsed = parse_decimal_i64(unicode::trim(value->as_string()));
       return parsed.value_or(0);
     }
     default: return 0;
@@ -114,12 +115,12 @@ PhaseScheduler build_loop_settings(const harness::LoopSpec& spec,
   PhaseScheduler s;
   s.participants = participant_names;
   s.pending = participant_names;
-  s.advance_on = std::string(trim_white_space(spec.advance_on));
+  s.advance_on = std::string(unicode::trim(spec.advance_on));
   s.max_rounds = std::max<std::int64_t>(spec.max_rounds, 0);
   s.phases.reserve(spec.phases.size());
   for (const harness::PhaseSpec& phase : spec.phases) {
     harness::PhaseSpec copy = phase;
-    copy.instruction = std::string(trim_white_space(phase.instruction));
+    copy.instruction = std::string(unicode::trim(phase.instruction));
     copy.rounds = std::min(std::max<std::int64_t>(phase.rounds, 1), s.max_rounds);
     s.phases.push_back(std::move(copy));
   }

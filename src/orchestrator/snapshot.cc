@@ -1,14 +1,12 @@
 // Writing the loop's position into a snapshot and installing it again.
 #include <algorithm>
 
-#include "orchestrator/json_read.h"
+#include "json/typed_reader.h"
 #include "orchestrator/loop.h"
 
 namespace vostrel::orchestrator {
 
 namespace {
-
-namespace jr = json_read;
 
 struct SavedScheduler {
   LoopStage stage;
@@ -17,19 +15,33 @@ struct SavedScheduler {
   std::optional<std::string> raw_closing_result;
 };
 
+// The saved scheduler is read strictly: only its four members, the last one
+// optional.
 Result<SavedScheduler> read_saved_scheduler(const JsonValue& value) {
-  VOSTREL_ASSIGN_OR_RETURN(const JsonObject* obj, jr::object(value, "struct SavedScheduler"));
-  VOSTREL_TRY(jr::only_fields(*obj, {"stage", "pending", "state", "raw_closing_result"}));
+  static constexpr std::string_view kFields[] = {"stage", "pending", "state",
+                                                 "raw_closing_result"};
+  static constexpr json::RecordShape kShape{"struct SavedScheduler", kFields,
+                                            json::UnknownKeys::kRefuse, std::uint64_t{1} << 3,
+                                            false};
   SavedScheduler out;
-  VOSTREL_ASSIGN_OR_RETURN(const JsonValue* stage, jr::member(*obj, "stage"));
-  VOSTREL_ASSIGN_OR_RETURN(out.stage, LoopStage::from_json(*stage));
-  VOSTREL_ASSIGN_OR_RETURN(const JsonValue* pending, jr::member(*obj, "pending"));
-  VOSTREL_ASSIGN_OR_RETURN(out.pending, loop_actions_from_json(*pending));
-  VOSTREL_ASSIGN_OR_RETURN(const JsonValue* state, jr::member(*obj, "state"));
-  VOSTREL_ASSIGN_OR_RETURN(out.state, LoopState::from_json(*state));
-  if (const JsonValue* raw = obj->find("raw_closing_result"); raw != nullptr && !raw->is_null()) {
-    VOSTREL_ASSIGN_OR_RETURN(out.raw_closing_result, jr::text(*raw));
-  }
+  const auto read_field = [&](std::size_t field, const JsonValue& v) -> Status {
+    switch (field) {
+      case 0: {
+        VOSTREL_ASSIGN_OR_RETURN(out.stage, LoopStage::from_json(v));
+        return ok_status();
+      }
+      case 1: {
+        VOSTREL_ASSIGN_OR_RETURN(out.pending, loop_actions_from_json(v));
+        return ok_status();
+      }
+      case 2: {
+        VOSTREL_ASSIGN_OR_RETURN(out.state, LoopState::from_json(v));
+        return ok_status();
+      }
+      default: return json::read_optional_string(v, out.raw_closing_result);
+    }
+  };
+  VOSTREL_TRY(json::read_record(value, kShape, read_field));
   return out;
 }
 

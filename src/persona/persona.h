@@ -31,11 +31,11 @@ struct PersonaConfig {
 struct AgentProfile {
   std::string name;
   assets::AgentPosition position = assets::AgentPosition::kParticipant;
-  std::optional<std::string> model;
-  std::optional<std::string> persona;  // a phrase, or a persona file ending in ".md"
-  std::optional<std::string> language;
-  std::optional<std::string> system_prompt;
-  std::optional<std::string> role;  // a role file ending in ".md", or the role text itself
+  std::optional<std::string> model = std::nullopt;
+  std::optional<std::string> persona = std::nullopt;  // a phrase, or a persona file ending in ".md"
+  std::optional<std::string> language = std::nullopt;
+  std::optional<std::string> system_prompt = std::nullopt;
+  std::optional<std::string> role = std::nullopt;  // a role file ending in ".md", or the role text itself
 
   bool operator==(const AgentProfile&) const = default;
 };

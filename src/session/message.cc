@@ -111,7 +111,9 @@ JsonValue transcript_to_json(const std::vector<Message>& messages) {
   return list_to_json(messages, message_to_json);
 }
 
-JsonValue turns_to_json(const std::vector<Turn>& turns) { return list_to_json(turns, turn_to_json); }
+JsonValue turns_to_json(const std::vector<Turn>& turns) {
+  return list_to_json(turns, turn_to_json);
+}
 
 Result<Message> read_message(const JsonValue& value) {
   return json::read_as<Message>(value, read_message_into);
@@ -121,7 +123,9 @@ Result<std::vector<Message>> read_message_list(const JsonValue& value) {
   return json::read_list_as<Message>(value, read_message_into);
 }
 
-Result<Turn> read_turn(const JsonValue& value) { return json::read_as<Turn>(value, read_turn_into); }
+Result<Turn> read_turn(const JsonValue& value) {
+  return json::read_as<Turn>(value, read_turn_into);
+}
 
 Result<std::vector<Turn>> read_turn_list(const JsonValue& value) {
   return json::read_list_as<Turn>(value, read_turn_into);

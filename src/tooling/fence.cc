@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "tooling/trim.h"
+#include "unicode/unicode.h"
 
 namespace vostrel::tooling {
 
@@ -10,12 +10,10 @@ namespace {
 
 constexpr std::string_view kTicks = "```";
 
-bool is_tag_char(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-         c == '_' || c == '-';
-}
+using unicode::ascii_lower;
+using unicode::trim;
 
-char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+bool is_tag_char(char c) { return c == '-' || unicode::is_ascii_word_byte(c); }
 
 // Cuts a text into lines one at a time. A "\r" directly before "\n" belongs to
 // the line break; the piece after the last "\n" is a line only when not empty.
@@ -66,12 +64,12 @@ std::string extract_fence(std::string_view text, std::string_view tag) {
   LineCursor lines(text);
   std::string_view line;
   while (lines.next(line)) {
-    if (!opens_with_tag(trim_white_space(line), tag)) continue;
+    if (!opens_with_tag(trim(line), tag)) continue;
     std::string body;
     bool first = true;
     while (lines.next(line)) {
-      if (trim_white_space(line) == kTicks) {
-        const std::string_view kept = trim_white_space(body);
+      if (trim(line) == kTicks) {
+        const std::string_view kept = trim(body);
         const auto offset = static_cast<std::size_t>(kept.data() - body.data());
         body.resize(offset + kept.size());
         body.erase(0, offset);

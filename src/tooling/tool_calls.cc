@@ -7,17 +7,13 @@
 #include "json/reader.h"
 #include "pyfmt/pyfmt.h"
 #include "tooling/fence.h"
-#include "tooling/trim.h"
+#include "unicode/unicode.h"
 
 namespace vostrel::tooling {
 
 namespace {
 
 constexpr std::string_view kKey = "tool_calls";
-
-bool is_word_char(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
 
 bool is_ascii_space(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
@@ -110,7 +106,7 @@ bool has_tool_calls_key(std::string_view text) {
       --before;
       ++after;
     }
-    if (before > 0 && is_word_char(text[before - 1])) continue;
+    if (before > 0 && unicode::is_ascii_word_byte(text[before - 1])) continue;
     while (after < text.size() && is_ascii_space(text[after])) ++after;
     if (after < text.size() && text[after] == ':') return true;
   }
@@ -135,7 +131,7 @@ std::vector<ToolCall> parse_tool_calls(std::string_view text) {
   if (body.empty()) {
     body = extract_fence(text, "json");
     if (!has_tool_calls_key(body)) {
-      const std::string_view bare = trim_white_space(text);
+      const std::string_view bare = unicode::trim(text);
       if (bare.empty() || bare.front() != '{' || !has_tool_calls_key(bare)) return {};
       return read_body(bare);
     }

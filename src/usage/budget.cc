@@ -3,6 +3,8 @@
 #include <array>
 #include <limits>
 
+#include "json/typed_reader.h"
+
 namespace vostrel::usage {
 
 std::string_view budget_mode_name(BudgetMode mode) {
@@ -20,6 +22,87 @@ std::string_view budget_message(BudgetKind kind) {
       "cost budget cannot continue with unknown cost",
   };
   return kMessages[static_cast<std::size_t>(kind)];
+}
+
+namespace {
+
+constexpr std::string_view kModeNames[] = {"hard", "measured_threshold"};
+constexpr std::string_view kBudgetFields[] = {"max_provider_operations", "max_tool_calls", "max_tokens",
+                                              "max_cost_microusd", "max_elapsed_ms", "mode"};
+constexpr std::string_view kPricingFields[] = {"provider",
+                                               "model",
+                                               "input_microusd_per_million_tokens",
+                                               "output_microusd_per_million_tokens",
+                                               "cached_input_microusd_per_million_tokens",
+                                               "cache_creation_microusd_per_million_tokens"};
+
+// Absent or null: no value; otherwise a non-negative integer.
+Status read_optional_count(const JsonValue& value, Count& out) {
+  if (value.is_null()) {
+    out = std::nullopt;
+    return ok_status();
+  }
+  std::uint64_t n = 0;
+  VOSTREL_TRY(json::read_u64(value, n));
+  out = n;
+  return ok_status();
+}
+
+}  // namespace
+
+Result<BudgetMode> budget_mode_from_json(const JsonValue& value) {
+  VOSTREL_ASSIGN_OR_RETURN(std::size_t index, json::read_unit_variant(value, kModeNames));
+  return static_cast<BudgetMode>(index);
+}
+
+Result<RunBudget> run_budget_from_json(const JsonValue& value) {
+  static constexpr json::RecordShape kShape{"struct RunBudget", kBudgetFields, json::UnknownKeys::kRefuse,
+                                            0b111111, true};
+  // The array form may leave the mode out.
+  if (const JsonArray* items = value.get_array(); items != nullptr && items->size() == 5) {
+    JsonArray with_mode = *items;
+    with_mode.emplace_back("hard");
+    return run_budget_from_json(JsonValue(std::move(with_mode)));
+  }
+  RunBudget budget;
+  VOSTREL_TRY(json::read_record(value, kShape, [&](std::size_t field, const JsonValue& item) -> Status {
+    switch (field) {
+      case 0: return read_optional_count(item, budget.max_provider_operations);
+      case 1: return read_optional_count(item, budget.max_tool_calls);
+      case 2: return read_optional_count(item, budget.max_tokens);
+      case 3: return read_optional_count(item, budget.max_cost_microusd);
+      case 4: return read_optional_count(item, budget.max_elapsed_ms);
+      default: {
+        VOSTREL_ASSIGN_OR_RETURN(budget.mode, budget_mode_from_json(item));
+        return ok_status();
+      }
+    }
+  }));
+  return budget;
+}
+
+Result<TokenPricing> token_pricing_from_json(const JsonValue& value) {
+  static constexpr json::RecordShape kShape{"struct TokenPricing", kPricingFields, json::UnknownKeys::kRefuse,
+                                            0b110000, true};
+  TokenPricing pricing;
+  VOSTREL_TRY(json::read_record(value, kShape, [&](std::size_t field, const JsonValue& item) -> Status {
+    switch (field) {
+      case 0: return json::read_string(item, pricing.provider);
+      case 1: return json::read_string(item, pricing.model);
+      case 2: return json::read_u64(item, pricing.input_microusd_per_million_tokens);
+      case 3: return json::read_u64(item, pricing.output_microusd_per_million_tokens);
+      case 4: return read_optional_count(item, pricing.cached_input_microusd_per_million_tokens);
+      default: return read_optional_count(item, pricing.cache_creation_microusd_per_million_tokens);
+    }
+  }));
+  return pricing;
+}
+
+Result<std::vector<TokenPricing>> pricing_from_json(const JsonValue& value) {
+  return json::read_list_as<TokenPricing>(value, [](const JsonValue& item, TokenPricing& out) -> Status {
+    VOSTREL_ASSIGN_OR_RETURN(out, token_pricing_from_json(item));
+    return ok_status();
+  });
 }
 
 Count price_usage(const std::vector<TokenPricing>& pricing, std::string_view provider,

@@ -11,6 +11,7 @@
 
 #include "json/value.h"
 #include "usage/ledger.h"
+#include "utils/result.h"
 
 namespace vostrel::usage {
 
@@ -56,6 +57,16 @@ enum class BudgetKind : std::uint8_t {
 
 // "provider operation budget exhausted", ...
 std::string_view budget_message(BudgetKind kind);
+
+// The readers of the `budget` and `pricing` options. A refusal is a Value
+// error with the shared reader messages ("missing field `model`", "invalid
+// type: floating point `2.5`, expected u64", ...). A RunBudget also reads from
+// an array of its field values (five or six; five means mode "hard"), a
+// TokenPricing from an array of its six.
+Result<BudgetMode> budget_mode_from_json(const JsonValue& value);
+Result<RunBudget> run_budget_from_json(const JsonValue& value);
+Result<TokenPricing> token_pricing_from_json(const JsonValue& value);
+Result<std::vector<TokenPricing>> pricing_from_json(const JsonValue& value);
 
 // The cost of one operation in micro-USD, rounded up, or unknown (no entry for
 // the pair, a count the prices need is unknown or inconsistent, or overflow).

@@ -2,7 +2,6 @@
 #include <string>
 
 #include "pyfmt/pyfmt.h"
-#include "re2/re2.h"
 #include "unicode/unicode.h"
 #include "utils/text.h"
 #include "yaml/yaml.h"
@@ -64,16 +63,33 @@ Result<Frontmatter> parse_frontmatter(std::string_view text, std::string_view ki
   return out;
 }
 
+// Matches (?s)\A---[ \t]*\r?\n(.*?)\r?\n---[ \t]*(?:\r?\n|\z) by hand: a
+// regular-expression engine needs its slow submatch path for the lazy group
+// over a whole document.
 FrontmatterBlock split_frontmatter_block(std::string_view text) {
-  static const RE2* pattern =
-      new RE2("(?s)\\A---[ \\t]*\\r?\\n(.*?)\\r?\\n---[ \\t]*(?:\\r?\\n|\\z)");
-  re2::StringPiece groups[2];
-  if (!pattern->Match(re2::StringPiece(text.data(), text.size()), 0, text.size(), RE2::UNANCHORED,
-                      groups, 2)) {
-    return FrontmatterBlock{std::nullopt, text};
+  const FrontmatterBlock none{std::nullopt, text};
+  // "[ \t]*" then a line break ("\r\n" or "\n") or the end of the text;
+  // returns where it stops, or npos.
+  const auto blanks_then_break = [text](std::size_t i, bool end_ok) -> std::size_t {
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    if (i == text.size()) return end_ok ? i : std::string_view::npos;
+    if (text[i] == '\n') return i + 1;
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') return i + 2;
+    return std::string_view::npos;
+  };
+  if (!text.starts_with("---")) return none;
+  const std::size_t group_start = blanks_then_break(3, false);
+  if (group_start == std::string_view::npos) return none;
+  // The shortest group: the first line break followed by a closing marker.
+  for (std::size_t p = text.find('\n', group_start); p != std::string_view::npos; p = text.find('\n', p + 1)) {
+    if (text.compare(p + 1, 3, "---") != 0) continue;
+    const std::size_t end = blanks_then_break(p + 4, true);
+    if (end == std::string_view::npos) continue;
+    std::size_t group_end = p;
+    if (group_end > group_start && text[group_end - 1] == '\r') --group_end;
+    return FrontmatterBlock{text.substr(group_start, group_end - group_start), text.substr(end)};
   }
-  const std::size_t end = static_cast<std::size_t>(groups[0].data() - text.data()) + groups[0].size();
-  return FrontmatterBlock{std::string_view(groups[1].data(), groups[1].size()), text.substr(end)};
+  return none;
 }
 
 std::string frontmatter_text(const JsonObject& mapping, std::string_view key) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <string>
 
 #include "json/writer.h"
@@ -52,6 +53,10 @@ TEST(JsonReaderTest, ErrorMessagesAndPositions) {
       {"encoded surrogate", "\"\xed\xa0\x80\"", "invalid unicode code point at line 1 column 5"},
       {"overlong", "\"\xc0\xaf\"", "invalid unicode code point at line 1 column 4"},
       {"truncated sequence", "[\"\xe2\x82\"]", "invalid unicode code point at line 1 column 5"},
+      {"lead cut short by the closing quote", "\"" + std::string(20, 'a') + "\xd0\"",
+       "invalid unicode code point at line 1 column 23"},
+      {"three-byte character cut short", "\"" + std::string(20, 'a') + "\xe6\x97\"x\"",
+       "invalid unicode code point at line 1 column 24"},
       {"bad key bytes", "{\"\xff\":1}", "invalid unicode code point at line 1 column 4"},
       {"short hex escape", "\"\\u12\"", "EOF while parsing a string at line 1 column 6"},
       {"bad hex digit", "\"\\u12g4\"", "invalid escape at line 1 column 7"},
@@ -151,6 +156,87 @@ TEST(JsonReaderTest, RepeatedKeyKeepsFirstPositionTakesLastValue) {
   auto v = parse_json(R"({"a":1,"b":2,"a":3})");
   ASSERT_TRUE(v.ok());
   EXPECT_EQ(to_json(*v), R"({"a":3,"b":2})");
+}
+
+}  // namespace
+}  // namespace vostrel
+
+namespace vostrel {
+namespace {
+
+// Well-formed UTF-8 by the definition: each code point in its shortest form,
+// no surrogates, nothing above U+10FFFF.
+bool reference_valid_utf8(const std::string& s) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const auto b0 = static_cast<unsigned char>(s[i]);
+    std::size_t len;
+    char32_t cp, min;
+    if (b0 < 0x80) { ++i; continue; }
+    if ((b0 & 0xE0) == 0xC0) { len = 2; cp = b0 & 0x1F; min = 0x80; }
+    else if ((b0 & 0xF0) == 0xE0) { len = 3; cp = b0 & 0x0F; min = 0x800; }
+    else if ((b0 & 0xF8) == 0xF0) { len = 4; cp = b0 & 0x07; min = 0x10000; }
+    else return false;
+    if (i + len > s.size()) return false;
+    for (std::size_t k = 1; k < len; ++k) {
+      const auto b = static_cast<unsigned char>(s[i + k]);
+      if ((b & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (b & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += len;
+  }
+  return true;
+}
+
+// The reader's UTF-8 check against the definition, on random strings built
+// from the bytes that matter (ASCII, every kind of lead and continuation
+// byte, the bounds of the special ranges), long enough to cross the
+// scanner's sixteen-byte blocks; the writers' output of each accepted string
+// must read back to it.
+TEST(JsonReaderTest, Utf8AgreesWithDefinition) {
+  const unsigned char pool[] = {'a', ' ', '.', 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0,
+                                0xC1, 0xC2, 0xDF, 0xE0, 0xE1, 0xEC, 0xED, 0xEE, 0xEF, 0xF0, 0xF1,
+                                0xF3, 0xF4, 0xF5, 0xFF};
+  const char* const characters[] = {"\xd0\xb4", "\xe6\x97\xa5", "\xf0\x9f\x98\x80", "\xe2\x80\x94", "\xc3\xa9",
+                                    "\xf3\xa0\x80\x81", "a", " ", "\xe0\xa4\x95", "\xed\x9f\xbf", "\xf4\x8f\xbf\xbf"};
+  std::mt19937 rng(7);
+  int valid = 0;
+  for (int round = 0; round < 30000; ++round) {
+    std::string text;
+    // Short and long strings; in long ones a stray byte is rare, so that
+    // whole blocks of valid text are common and a fault deep inside counts.
+    const int len = static_cast<int>(round % 2 == 0 ? rng() % 40 : rng() % 200);
+    const unsigned stray = round % 2 == 0 ? 3 : 60;
+    for (int k = 0; k < len; ++k) {
+      if (rng() % stray == 0) {
+        text += static_cast<char>(pool[rng() % sizeof pool]);
+      } else {
+        text += characters[rng() % (sizeof characters / sizeof characters[0])];
+      }
+    }
+    // Sometimes a stray byte right before the closing quote.
+    if (rng() % 8 == 0) text += static_cast<char>(pool[rng() % sizeof pool]);
+    const bool expected = reference_valid_utf8(text);
+    valid += expected;
+    auto v = parse_json("\"" + text + "\"");
+    ASSERT_EQ(v.ok(), expected) << ::testing::PrintToString(text);
+    if (!expected) {
+      EXPECT_TRUE(v.error().message.starts_with("invalid unicode code point")) << v.error().message;
+      // Escaped output never carries the bad bytes: it reads back, with U+FFFD.
+      std::string ascii;
+      write_json_string(ascii, text, true);
+      auto back = parse_json(ascii);
+      ASSERT_TRUE(back.ok()) << ascii;
+      EXPECT_NE(back->as_string().find("\xef\xbf\xbd"), std::string::npos);
+      continue;
+    }
+    EXPECT_EQ(v->as_string(), text);
+    std::string ascii;
+    write_json_string(ascii, text, true);
+    EXPECT_EQ(parse_json(ascii)->as_string(), text);
+  }
+  EXPECT_GT(valid, 1000);
 }
 
 }  // namespace

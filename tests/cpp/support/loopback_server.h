@@ -26,12 +26,12 @@ namespace vostrel::testing {
 
 // One request as the server read it.
 struct HttpRequest {
-  std::string raw;  // the head and body exactly as received
-  std::string method;
-  std::string target;
-  std::string version;  // "HTTP/1.1"
-  std::vector<std::pair<std::string, std::string>> headers;  // in wire order
-  std::string body;
+  std::string raw{};  // the head and body exactly as received
+  std::string method{};
+  std::string target{};
+  std::string version{};  // "HTTP/1.1"
+  std::vector<std::pair<std::string, std::string>> headers{};  // in wire order
+  std::string body{};
 
   // The value of the first header of that name (ASCII case ignored), if any.
   std::optional<std::string> header(std::string_view name) const;
@@ -50,14 +50,16 @@ enum class Fault {
 
 struct ScriptedReply {
   int status = 200;
-  std::string body;
+  std::string body{};
   std::string content_type = "application/json";
-  std::vector<std::pair<std::string, std::string>> extra_headers;
+  std::vector<std::pair<std::string, std::string>> extra_headers{};
   std::chrono::milliseconds delay{0};  // before anything is sent
   Fault fault = Fault::kNone;
-  std::optional<std::string> raw;  // sent verbatim instead of a built reply
+  std::optional<std::string> raw{};  // sent verbatim instead of a built reply
 
   static ScriptedReply json(const JsonValue& value, int status = 200);
+  // A 200 reply whose body is `body` as given, labelled as JSON.
+  static ScriptedReply json_text(std::string body);
   static ScriptedReply text(int status, std::string body);
 };
 

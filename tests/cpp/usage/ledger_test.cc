@@ -4,7 +4,7 @@
 
 #include <limits>
 
-#include "json/reader.h"
+#include "support/json_test_util.h"
 #include "json/writer.h"
 #include "usage/budget.h"
 
@@ -13,11 +13,7 @@ namespace {
 
 constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
 
-JsonObject object_of(std::string_view text) {
-  Result<JsonValue> parsed = parse_json(text);
-  EXPECT_TRUE(parsed.ok()) << text;
-  return parsed->as_object();
-}
+JsonObject object_of(std::string_view text) { return test_support::parse_or_fail(text).as_object(); }
 
 TEST(NormalizeUsageTest, ReadsBothShapesAndKeepsUnknownsUnknown) {
   const Count u;  // unknown

@@ -99,6 +99,8 @@ TEST(YamlToJson, MappingsAnchorsAndMerges) {
       {"alias to its own enclosing node", "&a [1, *a]\n", "error: found undefined alias for anchor 1"},
       {"alias to a name never defined", "a: 1\nb: *nope\n",
        "error: found undefined alias 'nope' at byte 8 line 2 column 4"},
+      {"invalid UTF-8 with its position", "a: \xff\n",
+       "error: invalid leading UTF-8 octet at byte 3 line 1 column 4"},
       {"syntax error with its position", "a: b: c\n",
        "error: mapping values are not allowed in this context at byte 4 line 1 column 5"},
   });
@@ -128,16 +130,50 @@ TEST(YamlToJson, NestingAndAliasLimits) {
     for (int k = 0; k < 9; ++k) bomb += (k ? ", " : "") + prev;
     bomb += "]\n";
   }
-  const std::string message = load(bomb);
-  EXPECT_EQ(message, "error: YAML aliases expand to more than 1048576 values and bytes; the "
-                     "document repeats itself too much");
+  EXPECT_EQ(load(bomb), "error: YAML anchors and aliases copy more than " +
+                           std::to_string(kYamlAliasBudget + bomb.size()) +
+                           " values and bytes; the document repeats itself too much");
   // A long text repeated through an alias counts by its bytes.
-  std::string wide = "a: &s " + std::string(200000, 'x') + "\nb: [" ;
+  std::string wide = "a: &s " + std::string(200000, 'x') + "\nb: [";
   for (int k = 0; k < 10; ++k) wide += (k ? ", " : "") + std::string("*s");
   wide += "]\n";
-  EXPECT_TRUE(load(wide).starts_with("error: YAML aliases expand"));
+  EXPECT_TRUE(load(wide).starts_with("error: YAML anchors and aliases copy more than")) << load(wide);
+  // Anchors nested around one large value would each store a copy of it.
+  std::string payload;
+  for (int k = 0; k < 200000; ++k) payload += k ? ",0" : "0";
+  std::string nested_anchors;
+  for (int k = 0; k < 100; ++k) nested_anchors += "&n" + std::to_string(k) + " [";
+  nested_anchors += payload + std::string(100, ']');
+  EXPECT_TRUE(load(nested_anchors).starts_with("error: YAML anchors and aliases copy more than"));
+  // Anchoring a large value once is affordable.
+  EXPECT_TRUE(yaml_to_json("all: &all [" + payload + "]\n").ok());
   // Ordinary reuse stays well inside the budget.
   EXPECT_TRUE(yaml_to_json(bomb.substr(0, bomb.find("a4:"))).ok());
+}
+
+// Every prefix and many single-byte corruptions of a document that uses every
+// feature load or fail cleanly (run under the sanitizers in CI).
+TEST(YamlToJson, DamagedDocumentsFailCleanly) {
+  const std::string doc =
+      "%YAML 1.1\n---\nbase: &b {x: 0x1F, y: [1:30, .5, ~, yes]}\nlist: &l\n  - !!str 12\n  - 'quoted'\n"
+      "  - \"esc\\u00e9\"\n  - |\n    block\n  - >-\n    folded\nchild:\n  <<: [*b, {z: 1}]\n  ? [k, *l]\n  : v\n"
+      "...\n";
+  ASSERT_TRUE(yaml_to_json(doc).ok()) << yaml_to_json(doc).error().message;
+  for (std::size_t n = 0; n <= doc.size(); ++n) {
+    Result<JsonValue> v = yaml_to_json(std::string_view(doc).substr(0, n));
+    EXPECT_TRUE(v.ok() || !v.error().message.empty());
+  }
+  std::uint32_t seed = 12345;
+  const char replacements[] = {'[', ']', '{', '}', ':', '*', '&', '!', '-', '\n', ' ', '\'', '"', '\0', '\xff', '<'};
+  for (int round = 0; round < 3000; ++round) {
+    std::string damaged = doc;
+    for (int k = 0; k < 3; ++k) {
+      seed = seed * 1664525u + 1013904223u;
+      damaged[(seed >> 8) % damaged.size()] = replacements[(seed >> 4) % sizeof replacements];
+    }
+    Result<JsonValue> v = yaml_to_json(damaged);
+    EXPECT_TRUE(v.ok() || !v.error().message.empty());
+  }
 }
 
 TEST(Frontmatter, LineForm) {
@@ -190,6 +226,8 @@ TEST(Frontmatter, PatternForm) {
       {"blanks and tabs after the markers", "--- \t\na: 1\n---  \nbody", "a: 1", "body"},
       {"markers with nothing between", "---\n---\nbody", nullptr, "---\n---\nbody"},
       {"one empty line between", "---\n\n---\nbody", "", "body"},
+      {"one empty CRLF line between", "---\r\n\r\n---\r\nbody", "", "body"},
+      {"a marker inside a line does not close", "---\na: x---\n---\n", "a: x---", ""},
       {"closing marker at the very end", "---\na: 1\n---", "a: 1", ""},
       {"first block only, shortest", "---\na: 1\n---\nx\n---\ny", "a: 1", "x\n---\ny"},
       {"not at the start", "\n---\na: 1\n---\n", nullptr, "\n---\na: 1\n---\n"},
