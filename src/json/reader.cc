@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <limits>
 #include <string>
-#include <system_error>
 #include <iterator>
+#include <system_error>
 #include <vector>
 
 #include "json/scan.h"
@@ -218,9 +218,10 @@ class Reader {
   }
 
   // After the opening quote; leaves index_ after the closing one. Runs of
-  // plain bytes are skipped eight at a time and copied in one piece. A
+  // plain text are found by `scan_string` and copied in one piece. A
   // malformed UTF-8 sequence is remembered and reported once the string has
-  // closed, so errors that come earlier in the text are reported first.
+  // closed, at the byte after the closing quote, so errors that come earlier
+  // in the text (a control character, a bad escape) are reported first.
   bool string(std::string& out) {
     // A local cursor: the compiler cannot keep the member in a register
     // across reads through a char pointer, which may alias it.

@@ -227,9 +227,12 @@ inline Stop scan_string(const char* p, const char* end) {
     const unsigned lead3 = mask(_mm_cmpgt_epi8(w, bytes(-33))) & high;       // E0 and up
     const unsigned lead4 = mask(_mm_cmpgt_epi8(w, bytes(-17))) & high;       // F0 and up
     const unsigned beyond = mask(_mm_cmpgt_epi8(w, bytes(-12))) & high;      // F5 and up
-    const unsigned narrow = mask(_mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(w, bytes(0xE0)), _mm_cmpeq_epi8(w, bytes(0xED))),
-        _mm_or_si128(_mm_cmpeq_epi8(w, bytes(0xF0)), _mm_cmpeq_epi8(w, bytes(0xF4)))));
+    // The narrow forms can only be among the three- and four-byte leads.
+    const unsigned narrow =
+        lead3 == 0 ? 0
+                   : mask(_mm_or_si128(
+                         _mm_or_si128(_mm_cmpeq_epi8(w, bytes(0xE0)), _mm_cmpeq_epi8(w, bytes(0xED))),
+                         _mm_or_si128(_mm_cmpeq_epi8(w, bytes(0xF0)), _mm_cmpeq_epi8(w, bytes(0xF4)))));
     const unsigned other = (high & ~(cont | lead)) | beyond;  // C0, C1, F5..FF
     const unsigned expect = (lead << 1) | (lead3 << 2) | (lead4 << 3);
     if (((narrow | other) & below) == 0 && (expect & below) == (cont & below)) {

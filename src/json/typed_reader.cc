@@ -311,14 +311,7 @@ Status read_map(const JsonValue& value, JsonObject& out) {
 }
 
 Status read_optional_string(const JsonValue& value, std::optional<std::string>& out) {
-  if (value.is_null()) {
-    out.reset();
-    return ok_status();
-  }
-  std::string s;
-  VOSTREL_TRY(read_string(value, s));
-  out = std::move(s);
-  return ok_status();
+  return read_optional(value, out, read_string);
 }
 
 Result<const JsonArray*> expect_array(const JsonValue& value) {

@@ -123,7 +123,20 @@ Status read_u16(const JsonValue& value, std::uint16_t& out);   // "u16"
 Status read_f64(const JsonValue& value, double& out);          // "f64"
 // An object copied entry by entry, keys kept in their order.
 Status read_map(const JsonValue& value, JsonObject& out);      // "a map"
-// Null reads as absent; any other value goes through `read_string`.
+// Null reads as absent; any other value goes through `read` (a fill-in
+// reader such as `read_string`).
+template <typename T, typename F>
+Status read_optional(const JsonValue& value, std::optional<T>& out, F&& read) {
+  if (value.is_null()) {
+    out.reset();
+    return ok_status();
+  }
+  T present{};
+  VOSTREL_TRY(read(value, present));
+  out = std::move(present);
+  return ok_status();
+}
+// `read_optional` of a string.
 Status read_optional_string(const JsonValue& value, std::optional<std::string>& out);
 
 // The array, or "invalid type: {}, expected a sequence".

@@ -124,6 +124,12 @@ TEST(TypedReaderTest, OptionalStringAndLists) {
   ASSERT_TRUE(read_optional_string(JsonValue(""), o).ok());
   EXPECT_EQ(o, std::optional<std::string>(""));
 
+  std::optional<std::uint32_t> limit = 3;
+  ASSERT_TRUE(read_optional(JsonValue(7), limit, read_u32).ok());
+  EXPECT_EQ(limit, std::optional<std::uint32_t>(7));
+  EXPECT_EQ(error_of(read_optional(JsonValue(-1), limit, read_u32)),
+            "invalid value: integer `-1`, expected u32");
+
   std::vector<std::string> items;
   ASSERT_TRUE(read_list(parse_or_fail(R"(["a","b"])"), items, read_string).ok());
   EXPECT_EQ(items, (std::vector<std::string>{"a", "b"}));
