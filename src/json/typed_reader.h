@@ -271,7 +271,9 @@ Status read_variant_fields(const TaggedValue& tagged, const RecordShape& shape,
 
 // Parses `text` and reads the value with `read`. Every failure, of the JSON
 // reader or of `read`, is a Value error reading "{message} at line {} column
-// {}"; a failure of `read` is placed at the end of the document's value.
+// {}". A refusal made with this toolkit is placed at the end of the value it
+// is about (for a missing field, the record; for an unknown field, that
+// field's value); any other failure of `read` at the end of the document.
 Status read_json_text(std::string_view text, FunctionRef<Status(const JsonValue&)> read);
 
 template <typename T, typename F>
