@@ -3,9 +3,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
-#include <string>
 #include <iterator>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -229,6 +230,7 @@ class Reader {
     const std::size_t n = s_.size();
     std::size_t i = index_;
     std::size_t run = i;
+    const std::size_t index_start = i;
     bool bad_utf8 = false;
     for (;;) {
       const json_scan::Stop stop = json_scan::scan_string(data + i, data + n);
@@ -250,6 +252,7 @@ class Reader {
         if (bad_utf8) return fail("invalid unicode code point");
         return true;
       } else if (c == '\\') {
+        if (run == index_start) reserve_for_escapes(out, i - run, i);
         out.append(data + run, i - run);
         index_ = i + 1;
         if (!escape(out)) return false;
@@ -261,6 +264,28 @@ class Reader {
       } else {
         ++i;
       }
+    }
+  }
+
+  // At the first escape of a string: room for the whole of it, so that the
+  // pieces between escapes do not regrow the text again and again. The
+  // decoded text is never longer than the raw one. `done` bytes are read,
+  // the escape is at `at`; the closing quote is the first one not escaped.
+  void reserve_for_escapes(std::string& out, std::size_t done, std::size_t at) const {
+    const char* const data = s_.data();
+    const std::size_t n = s_.size();
+    std::size_t from = at + 1;
+    while (from < n) {
+      const void* hit = std::memchr(data + from, '"', n - from);
+      if (hit == nullptr) return;  // never closes: the error comes soon enough
+      const std::size_t q = static_cast<std::size_t>(static_cast<const char*>(hit) - data);
+      std::size_t backslashes = 0;
+      while (q - backslashes > at && data[q - backslashes - 1] == '\\') ++backslashes;
+      if (backslashes % 2 == 0) {
+        out.reserve(out.size() + done + (q - at));
+        return;
+      }
+      from = q + 1;
     }
   }
 

@@ -194,9 +194,9 @@ inline const Stop* scan_bytes(const char*& p, const char* limit, const char* end
 
 // Scans a string's body from p (the start of a character): plain ASCII and
 // well-formed UTF-8 pass, the first byte that needs attention stops the scan.
-// Text is taken sixteen bytes at a time; a block whose non-ASCII characters
-// are all of the common forms (not led by E0, ED, F0 or F4, whose second
-// byte has a narrower range) is checked whole, any other byte by byte.
+// Text is taken sixteen bytes at a time; a block is checked whole, and only
+// one that holds a fault (or a character cut short at the end of the text)
+// is gone through byte by byte to find it.
 inline Stop scan_string(const char* p, const char* end) {
   Stop stop{end, 0};
 #if defined(__SSE2__)
@@ -227,15 +227,27 @@ inline Stop scan_string(const char* p, const char* end) {
     const unsigned lead3 = mask(_mm_cmpgt_epi8(w, bytes(-33))) & high;       // E0 and up
     const unsigned lead4 = mask(_mm_cmpgt_epi8(w, bytes(-17))) & high;       // F0 and up
     const unsigned beyond = mask(_mm_cmpgt_epi8(w, bytes(-12))) & high;      // F5 and up
-    // The narrow forms can only be among the three- and four-byte leads.
-    const unsigned narrow =
-        lead3 == 0 ? 0
-                   : mask(_mm_or_si128(
-                         _mm_or_si128(_mm_cmpeq_epi8(w, bytes(0xE0)), _mm_cmpeq_epi8(w, bytes(0xED))),
-                         _mm_or_si128(_mm_cmpeq_epi8(w, bytes(0xF0)), _mm_cmpeq_epi8(w, bytes(0xF4)))));
+    // E0, ED, F0 and F4 narrow the range of the byte after them. They can
+    // only be among the three- and four-byte leads, which are few in most
+    // blocks, so those are looked at one by one.
+    bool narrow_ok = true;
+    for (unsigned m = lead3 & below; m != 0 && narrow_ok; m &= m - 1) {
+      const unsigned k = static_cast<unsigned>(__builtin_ctz(m));
+      const auto b = static_cast<unsigned char>(p[k]);
+      if (b != 0xE0 && b != 0xED && b != 0xF0 && b != 0xF4) continue;
+      if (end - p <= static_cast<std::ptrdiff_t>(k) + 1) {
+        narrow_ok = false;
+        break;
+      }
+      const auto next = static_cast<unsigned char>(p[k + 1]);
+      narrow_ok = b == 0xE0   ? next >= 0xA0
+                  : b == 0xED ? next <= 0x9F
+                  : b == 0xF0 ? next >= 0x90
+                              : next <= 0x8F;
+    }
     const unsigned other = (high & ~(cont | lead)) | beyond;  // C0, C1, F5..FF
     const unsigned expect = (lead << 1) | (lead3 << 2) | (lead4 << 3);
-    if (((narrow | other) & below) == 0 && (expect & below) == (cont & below)) {
+    if (narrow_ok && (other & below) == 0 && (expect & below) == (cont & below)) {
       if (limit < 16) {
         // Whole characters up to the special byte, none cut short by it.
         if ((expect >> limit) == 0) return {p + limit, 0};
