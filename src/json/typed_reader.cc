@@ -131,7 +131,9 @@ Status read_record_object(const JsonValue& value, const RecordShape& shape,
   }
   for (std::size_t i = 0; i < shape.fields.size(); ++i) {
     const bool present = wide ? seen_wide[i] : ((seen >> i) & 1U) != 0;
-    if (!present && !is_field_optional(shape, i)) return about(value, missing_field(shape.fields[i]));
+    if (!present && !is_field_optional(shape, i)) {
+      return about(value, missing_field(shape.fields[i]));
+    }
   }
   return ok_status();
 }
