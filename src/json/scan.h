@@ -204,9 +204,12 @@ struct BlockVerdict {
   unsigned n;  // kPass: bytes to go on by; kStop: offset of the special byte
 };
 
-inline BlockVerdict judge_block(const char* p, const char* end, unsigned width, std::uint64_t high,
-                                std::uint64_t special, std::uint64_t cont, std::uint64_t lead,
-                                std::uint64_t lead3, std::uint64_t lead4, std::uint64_t beyond) {
+// Always inlined, also into the AVX2 scan, where it runs once per block.
+[[gnu::always_inline]] inline BlockVerdict judge_block(const char* p, const char* end,
+                                                       unsigned width, std::uint64_t high,
+                                                       std::uint64_t special, std::uint64_t cont,
+                                                       std::uint64_t lead, std::uint64_t lead3,
+                                                       std::uint64_t lead4, std::uint64_t beyond) {
   // Each lead byte expects its continuation bytes right after it; the block
   // is well-formed up to the first special byte when exactly the expected
   // bytes are continuation bytes.
