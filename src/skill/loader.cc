@@ -125,8 +125,9 @@ Result<SkillConfig> read_skill_file(std::string_view argument) {
     return CoreError::value("Invalid skill name '" + skill.name + "' in " + source);
   const bool is_skill_md = lower_ascii(path.filename().native()) == "skill.md";
   if (is_skill_md) {
+    // "." and ".." name no directory, and neither does an empty parent.
     const fs::path parent_name = path.parent_path().filename();
-    if (!parent_name.empty()) {
+    if (!parent_name.empty() && parent_name != "." && parent_name != "..") {
       const std::string dir_name = utf8_lossy(parent_name.native());
       if (dir_name != skill.name) {
         return CoreError::value("Skill name '" + skill.name + "' must match parent directory '" +

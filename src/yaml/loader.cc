@@ -349,14 +349,15 @@ std::optional<JsonValue> resolve_plain(std::string_view text) {
   return resolve_float(text);
 }
 
-Result<JsonValue> resolve_scalar(const Event& ev) {
+// Each event is built once, so a string scalar takes the event's text.
+Result<JsonValue> resolve_scalar(Event& ev) {
   if (ev.tagged) {
     const auto refuse = [&] {
       return CoreError::value("could not determine a constructor for the tag '" + ev.tag + "'");
     };
     if (!std::string_view(ev.tag).starts_with(kCoreTagPrefix)) return refuse();
     const std::string_view suffix = std::string_view(ev.tag).substr(kCoreTagPrefix.size());
-    if (suffix == "str") return JsonValue(ev.text);
+    if (suffix == "str") return JsonValue(std::move(ev.text));
     if (suffix == "null") return JsonValue(nullptr);
     if (suffix == "bool") {
       if (const auto b = resolve_bool(ev.text)) return JsonValue(*b);
@@ -372,9 +373,9 @@ Result<JsonValue> resolve_scalar(const Event& ev) {
     }
     return refuse();
   }
-  if (!ev.plain) return JsonValue(ev.text);
+  if (!ev.plain) return JsonValue(std::move(ev.text));
   if (auto v = resolve_plain(ev.text)) return std::move(*v);
-  return JsonValue(ev.text);
+  return JsonValue(std::move(ev.text));
 }
 
 // ---- building values --------------------------------------------------------
@@ -403,11 +404,14 @@ std::string_view merge_kind_name(const JsonValue& v) {
 
 class Builder {
  public:
-  explicit Builder(const std::vector<Event>& events, std::size_t pos) : events_(events), pos_(pos) {}
+  // `text_size` raises the copy budget, so that anchoring a large part of a
+  // large document once stays affordable.
+  Builder(std::vector<Event>& events, std::size_t pos, std::size_t text_size)
+      : events_(events), pos_(pos), budget_(kYamlAliasBudget + text_size) {}
 
   Result<Built> node(int depth) {
     if (pos_ >= events_.size()) return CoreError::value("unexpected end of YAML stream");
-    const Event& ev = events_[pos_++];
+    Event& ev = events_[pos_++];
     switch (ev.kind) {
       case EventKind::kAlias: return alias(ev, depth);
       case EventKind::kScalar: {
@@ -443,17 +447,22 @@ class Builder {
     }
     const Built& stored = *anchors_[ev.anchor];
     if (depth + stored.height > kYamlMaxDepth) return too_deep();
-    alias_weight_ += stored.weight;
-    if (alias_weight_ > kYamlAliasBudget) {
-      return CoreError::value("YAML aliases expand to more than " +
-                              std::to_string(kYamlAliasBudget) +
-                              " values and bytes; the document repeats itself too much");
-    }
+    VOSTREL_TRY(spend(stored.weight));
     return Built{stored.value, stored.weight, stored.height};
   }
 
-  Built store(std::uint32_t anchor, Built b) {
+  // Anchors and aliases are the only ways a document can make the loader copy
+  // values: each copy is paid for from one budget.
+  Status spend(std::uint64_t weight) {
+    copied_ += weight;
+    if (copied_ <= budget_) return ok_status();
+    return CoreError::value("YAML anchors and aliases copy more than " + std::to_string(budget_) +
+                            " values and bytes; the document repeats itself too much");
+  }
+
+  Result<Built> store(std::uint32_t anchor, Built b) {
     if (anchor != 0) {
+      VOSTREL_TRY(spend(b.weight));
       if (anchors_.size() <= anchor) anchors_.resize(anchor + 1);
       anchors_[anchor] = b;
     }
@@ -525,10 +534,11 @@ class Builder {
                             std::string(merge_kind_name(value)));
   }
 
-  const std::vector<Event>& events_;
+  std::vector<Event>& events_;
   std::size_t pos_;
   std::vector<std::optional<Built>> anchors_;
-  std::uint64_t alias_weight_ = 0;
+  std::uint64_t budget_;
+  std::uint64_t copied_ = 0;
 };
 
 }  // namespace
@@ -546,7 +556,7 @@ Result<JsonValue> yaml_to_json(std::string_view text) {
                                  events[pos].kind == EventKind::kDocumentStart))
     ++pos;
   if (pos >= events.size() || events[pos].kind == EventKind::kDocumentEnd) return JsonValue(nullptr);
-  Builder builder(events, pos);
+  Builder builder(events, pos, text.size());
   VOSTREL_ASSIGN_OR_RETURN(Built built, builder.node(0));
   return std::move(built.value);
 }

@@ -7,9 +7,10 @@
 // their order; a repeated key keeps its first place and its last value.
 //
 // Hostile input is bounded: collections nest at most `kYamlMaxDepth` deep, and
-// the values that aliases copy may add up to at most `kYamlAliasBudget` units
-// (one a node plus one a byte of text), so an alias bomb fails quickly instead
-// of exhausting memory.
+// the values that anchors store and aliases copy may add up to at most
+// `kYamlAliasBudget` units plus one unit a byte of the text (a unit is a node
+// or a byte of text), so an alias bomb fails quickly instead of exhausting
+// memory.
 //
 // Every function here is safe to call from any thread.
 #ifndef VOSTREL_YAML_YAML_H_

@@ -199,6 +199,11 @@ TEST_F(SkillFiles, ReadingAndRefusals) {
   EXPECT_EQ(loose.name, "anything-goes");
   EXPECT_FALSE(loose.base_dir.has_value());
 
+  // A SKILL.md reached through "." has no directory name to match.
+  write("SKILL.md", skill("name: top-level\ndescription: d"));
+  EXPECT_EQ(skill::read_skill_file("./SKILL.md")->base_dir, fs::path("."));
+  EXPECT_EQ(skill::read_skill_file("SKILL.md")->base_dir, fs::path(""));
+
   // Through a link into the built-in folder, a skill is still built-in.
   fs::create_directories(dir_ / "links");
   fs::create_directory_symlink(root_ / "skills/code-review", dir_ / "links/code-review");
