@@ -89,12 +89,10 @@ JsonValue& JsonObject::insert(std::string key, JsonValue value) {
   }
   entries_.emplace_back(std::move(key), std::move(value));
   const std::size_t n = entries_.size();
-  if (n >= kIndexThreshold) {
-    if (index_.empty() || n * 2 > index_.size()) {
-      rebuild_index();
-    } else {
-      index_add(n - 1);
-    }
+  if (!index_.empty() && n * 2 <= index_.size()) {
+    index_add(n - 1);
+  } else if (!index_.empty() || n >= kIndexThreshold) {
+    rebuild_index();
   }
   return entries_.back().second;
 }
@@ -104,12 +102,38 @@ JsonValue& JsonObject::operator[](std::string_view key) {
   return insert(std::string(key), JsonValue());
 }
 
+std::size_t JsonObject::slot_of(std::size_t pos) const {
+  const std::size_t mask = index_.size() - 1;
+  std::size_t slot = hash_key(entries_[pos].first) & mask;
+  while (index_[slot] != pos + 1) slot = (slot + 1) & mask;
+  return slot;
+}
+
+void JsonObject::index_remove_slot(std::size_t slot) {
+  // Backward-shift deletion: pull later members of the probe run into the hole
+  // when the hole lies on their probe path, so lookups never stop early.
+  const std::size_t mask = index_.size() - 1;
+  std::size_t hole = slot;
+  for (std::size_t next = (hole + 1) & mask; index_[next] != 0; next = (next + 1) & mask) {
+    const std::size_t home = hash_key(entries_[index_[next] - 1].first) & mask;
+    if (((next - home) & mask) >= ((next - hole) & mask)) {
+      index_[hole] = index_[next];
+      hole = next;
+    }
+  }
+  index_[hole] = 0;
+}
+
 bool JsonObject::erase(std::string_view key) {
   auto pos = lookup(key);
   if (!pos) return false;
-  if (*pos + 1 != entries_.size()) entries_[*pos] = std::move(entries_.back());
+  const std::size_t last = entries_.size() - 1;
+  if (!index_.empty()) {
+    index_remove_slot(slot_of(*pos));
+    if (*pos != last) index_[slot_of(last)] = static_cast<std::uint32_t>(*pos + 1);
+  }
+  if (*pos != last) entries_[*pos] = std::move(entries_.back());
   entries_.pop_back();
-  if (!index_.empty()) rebuild_index();
   return true;
 }
 

@@ -71,6 +71,8 @@ class JsonObject {
  private:
   void rebuild_index();
   void index_add(std::size_t pos);
+  std::size_t slot_of(std::size_t pos) const;
+  void index_remove_slot(std::size_t slot);
   std::optional<std::size_t> lookup(std::string_view key) const;
 
   std::vector<JsonMember> entries_;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,48 @@ TEST(JsonObjectTest, LargeObjectLookups) {
   for (int i = 20; i < 40; ++i) small.insert("s" + std::to_string(i), i);
   for (int i = 18; i < 40; ++i) ASSERT_NE(small.find("s" + std::to_string(i)), nullptr) << i;
   EXPECT_EQ(small.size(), 22u);
+}
+
+// Random inserts and erases checked against a plain list with the same rules,
+// so the index survives deletions in the middle of probe runs.
+TEST(JsonObjectTest, IndexAgreesWithPlainListUnderRandomChanges) {
+  std::mt19937 rng(1234);
+  JsonObject o;
+  std::vector<std::pair<std::string, int>> model;
+  auto model_find = [&](const std::string& k) {
+    return std::find_if(model.begin(), model.end(), [&](const auto& e) { return e.first == k; });
+  };
+  for (int step = 0; step < 20000; ++step) {
+    const std::string key = "k" + std::to_string(rng() % 300);
+    const unsigned op = rng() % 10;
+    if (op < 6) {
+      o.insert(key, step);
+      if (auto it = model_find(key); it != model.end()) it->second = step;
+      else model.emplace_back(key, step);
+    } else if (op < 9) {
+      auto it = model_find(key);
+      ASSERT_EQ(o.erase(key), it != model.end());
+      if (it != model.end()) {
+        *it = model.back();
+        model.pop_back();
+      }
+    } else {
+      auto it = model_find(key);
+      ASSERT_EQ(o.erase_ordered(key), it != model.end());
+      if (it != model.end()) model.erase(it);
+    }
+    if (step % 97 == 0 || step > 19900) {
+      ASSERT_EQ(o.size(), model.size());
+      for (std::size_t i = 0; i < model.size(); ++i) {
+        ASSERT_EQ(o.at_index(i).first, model[i].first);
+        ASSERT_EQ(*o.index_of(model[i].first), i);
+      }
+      for (int k = 0; k < 300; ++k) {
+        const std::string probe = "k" + std::to_string(k);
+        ASSERT_EQ(o.find(probe) != nullptr, model_find(probe) != model.end()) << probe;
+      }
+    }
+  }
 }
 
 TEST(JsonValueTest, KindsStayApart) {
