@@ -40,13 +40,6 @@ bool is_slug(std::string_view name) {
   return !after_sep;
 }
 
-// Python's str() of a value as a message shows it: a string bare, anything
-// else in its Python form.
-std::string shown(const JsonValue& value) {
-  if (const std::string* s = value.get_string()) return *s;
-  return py_str(value);
-}
-
 // Reads the keys of one harness, carrying the source every message names.
 class Reader {
  public:
@@ -75,7 +68,7 @@ class Reader {
     const JsonValue* value = map.find(key);
     if (value == nullptr) return fallback;
     if (value->is_bool()) return value->as_bool();
-    return fail_label(label, " must be a boolean, got " + shown(*value) + ".");
+    return fail_label(label, " must be a boolean, got " + py_str(*value) + ".");
   }
 
   // Python int() of a base-10 literal: optional sign, digits with single
@@ -135,7 +128,7 @@ class Reader {
     const JsonValue* value = map.find(key);
     if (value == nullptr) return fallback;
     const std::optional<std::int64_t> n = int_of(*value);
-    if (!n) return fail_label(label, " must be an integer, got " + shown(*value) + ".");
+    if (!n) return fail_label(label, " must be an integer, got " + py_str(*value) + ".");
     if (*n < minimum) {
       return fail_label(label, " must be >= " + std::to_string(minimum) + ", got " +
                                    std::to_string(*n) + ".");
