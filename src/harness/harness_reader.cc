@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "pyfmt/pyfmt.h"
@@ -225,6 +226,7 @@ class Reader {
     if (value == nullptr || value->is_null()) return phases;
     const JsonArray* items = value->get_array();
     if (items == nullptr) return fail_label("loop.phases", " must be a list.");
+    std::unordered_set<std::string> seen;  // a long list must not cost a scan per phase
     for (const JsonValue& item : *items) {
       const JsonObject* entry = item.get_object();
       if (entry == nullptr) return fail("Each entry in 'loop.phases' in " + source_ + " must be a mapping.");
@@ -233,10 +235,8 @@ class Reader {
       if (phase.name.empty()) return fail("A phase in " + source_ + " is missing 'name'.");
       if (!is_slug(phase.name))
         return fail("Phase name '" + phase.name + "' in " + source_ + " must be a lowercase slug.");
-      for (const PhaseSpec& earlier : phases) {
-        if (earlier.name == phase.name)
-          return fail("Duplicate phase name '" + phase.name + "' in " + source_ + ".");
-      }
+      if (!seen.insert(phase.name).second)
+        return fail("Duplicate phase name '" + phase.name + "' in " + source_ + ".");
       phase.instruction = read_text(*entry, "instruction");
       const std::string label = "loop.phases[" + phase.name + "]";
       VOSTREL_ASSIGN_OR_RETURN(phase.rounds, read_int(*entry, "rounds", label + ".rounds", 1, 1));
