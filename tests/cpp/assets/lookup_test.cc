@@ -147,6 +147,7 @@ TEST_F(AssetLookup, PersonaFiles) {
        {"Ada", "A mathematician.", "Wrote notes.\n### Detail\nMore.", "Precise."}},
       {"name line after a blank line is not one", "\n# Persona: Ada\n## Persona\nx", {"stem", "x", "", ""}},
       {"name on the next line", "# Persona:\n  Bob\n", {"Bob", "", "", ""}},
+      {"any Unicode blank may stand before it", "# Persona:\u3000\v\n\u00a0Di\n", {"Di", "", "", ""}},
       {"headings must match exactly", "## persona\nx\n## Persona extra\ny\n## Background\n", {"stem", "", "", ""}},
       {"only the first heading counts", "## Persona\nfirst\n## Persona\nsecond", {"stem", "first", "", ""}},
       {"CRLF lines", "# Persona: Cy\r\n## Persona\r\n  calm  \r\n", {"Cy", "calm", "", ""}},
