@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine (Debian packages, Python test dependencies), builds the
-# core, and runs every test: the C++ tests (plain and under ASan+UBSan), then the
+# core, and runs every test: the C++ tests (plain, under ASan+UBSan and under TSan), then the
 # Python package's tests against a fresh install. Quick when everything is in place.
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
 
-apt_packages=(build-essential pkg-config ninja-build cmake ca-certificates curl
+apt_packages=(build-essential pkg-config ninja-build cmake ca-certificates curl openssl
               libcurl4-openssl-dev libre2-dev libpcre2-dev libyaml-dev
               libgtest-dev libgmock-dev libbenchmark-dev)
 missing=()
@@ -46,6 +46,11 @@ echo "== C++ tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 build "$root/build/asan" -DVOSTREL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir "$root/build/asan" -j "$jobs" --output-on-failure --timeout 600
+
+echo "== C++ tests under ThreadSanitizer"
+build "$root/build/tsan" -DVOSTREL_TSAN=ON
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --test-dir "$root/build/tsan" -j "$jobs" --output-on-failure --timeout 600
 
 echo "== Python package"
 "$python" -m pip install -q --no-build-isolation "$root"

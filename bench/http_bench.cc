@@ -14,8 +14,7 @@
 
 #include "http/transport.h"
 #include "json/writer.h"
-// The test server is compiled in whole: benchmarks link only the core.
-#include "../tests/cpp/support/loopback_server.cc"
+#include "support/loopback_server.h"
 
 namespace {
 

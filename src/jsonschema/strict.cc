@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "json/reader.h"
 #include "json/writer.h"
 #include "pyfmt/pyfmt.h"
 
@@ -16,6 +17,22 @@ namespace {
 
 // The position of the node being rewritten, as a list of key segments.
 using Path = std::vector<std::string>;
+
+// How many JSON values the inlined copies of one rewrite may add up to. A few
+// definitions that each use the next one twice double the schema at every
+// level; no schema a provider takes comes near this.
+constexpr std::size_t kMaxInlinedValues = 1'000'000;
+
+// The number of JSON values in `value`, itself included.
+std::size_t count_values(const JsonValue& value) {
+  std::size_t n = 1;
+  if (const JsonArray* items = value.get_array()) {
+    for (const JsonValue& item : *items) n += count_values(item);
+  } else if (const JsonObject* members = value.get_object()) {
+    for (const auto& [key, member] : *members) n += count_values(member);
+  }
+  return n;
+}
 
 // One reference being inlined on the way down to the current node: the
 // reference and the node as it stood just before the inlining.
@@ -42,6 +59,7 @@ class StrictRewriter {
   const JsonValue& root_;
   Path path_;
   std::vector<Inlining> inlinings_;
+  std::size_t inlined_values_ = 0;
 };
 
 Status StrictRewriter::rewrite_child(JsonValue& child,
@@ -101,13 +119,26 @@ Status StrictRewriter::inline_ref(JsonObject& node, const std::string& ref) {
   }
   inlinings_.push_back(Inlining{ref, node});
   for (const auto& [key, value] : *definition) {
-    if (!node.contains(key)) node.insert(key, value);
+    if (node.contains(key)) continue;
+    inlined_values_ += count_values(value);
+    if (inlined_values_ > kMaxInlinedValues) {
+      return CoreError::session("Schema grows past " + std::to_string(kMaxInlinedValues) +
+                                " values when its references are inlined; path=" + path_tuple());
+    }
+    node.insert(key, value);
   }
   node.erase("$ref");
   return ok_status();
 }
 
 Status StrictRewriter::rewrite(JsonValue& value) {
+  // Inlined references can nest a schema deeper than any JSON text the system
+  // reads; past that depth the walk (and every later reader of the result)
+  // would only risk the stack. The root object is the first level.
+  if (path_.size() >= static_cast<std::size_t>(kJsonMaxDepth)) {
+    return CoreError::session("Schema nests deeper than " + std::to_string(kJsonMaxDepth) +
+                              " levels; path=" + path_tuple());
+  }
   const std::size_t inlinings_mark = inlinings_.size();
   while (true) {
     if (!value.is_object()) {

@@ -14,10 +14,13 @@ namespace vostrel::jsonschema {
 // pointers) are resolved against a copy of `schema` taken before the rewrite.
 //
 // Fails with a Session error when a node to rewrite is not an object, a
-// reference is malformed or does not resolve, or a reference would be inlined
+// reference is malformed or does not resolve, a reference would be inlined
 // into itself without end (a definition that contains itself with sibling
-// keys). The first error ends the rewrite and leaves `schema` partly
-// rewritten: callers rewrite a copy of their own and discard it on failure.
+// keys), inlining would nest a node deeper than the JSON reader's depth limit
+// (kJsonMaxDepth levels, the root object being the first), or the inlined
+// copies would add up to more than a million JSON values. The first error
+// ends the rewrite and leaves `schema` partly rewritten: callers rewrite a
+// copy of their own and discard it on failure.
 // Pure apart from `schema`; safe on any thread for distinct schemas.
 Status ensure_strict(JsonValue& schema);
 

@@ -78,13 +78,38 @@ bool py_numbers_equal(const PyNumber& a, const PyNumber& b) {
   return a.magnitude == b.magnitude && (a.negative == b.negative || a.magnitude == 0);
 }
 
+// JSON values by kind and value; objects are equal when they hold the same
+// keys with equal values, whatever the order the keys were written in (as
+// Python's dicts compare), arrays item by item.
+bool json_values_equal(const JsonValue& a, const JsonValue& b) {
+  if (a.type() != b.type()) return false;
+  if (const JsonObject* left = a.get_object()) {
+    const JsonObject& right = b.as_object();
+    if (left->size() != right.size()) return false;
+    for (const auto& [key, value] : *left) {
+      const JsonValue* other = right.find(key);
+      if (other == nullptr || !json_values_equal(value, *other)) return false;
+    }
+    return true;
+  }
+  if (const JsonArray* left = a.get_array()) {
+    const JsonArray& right = b.as_array();
+    if (left->size() != right.size()) return false;
+    for (std::size_t i = 0; i < left->size(); ++i) {
+      if (!json_values_equal((*left)[i], right[i])) return false;
+    }
+    return true;
+  }
+  return a == b;
+}
+
 // Python's == between an argument and an enum item: numbers and booleans
 // across their kinds, everything else as JSON values.
 bool enum_item_equals(const JsonValue& value, const JsonValue& item) {
   std::optional<PyNumber> a = as_py_number(value);
   std::optional<PyNumber> b = as_py_number(item);
   if (a && b) return py_numbers_equal(*a, *b);
-  return value == item;
+  return json_values_equal(value, item);
 }
 
 std::string join(const std::vector<std::string>& parts, std::string_view separator) {

@@ -24,8 +24,8 @@ using ToolsFor = std::function<std::vector<ToolSpec>(std::string_view actor)>;
 // Checks `arguments` against the small subset of JSON Schema that tool
 // parameters use: of a top-level object schema, "required",
 // "additionalProperties": false, and each property's "type" (one of the seven
-// JSON kinds, not a list) and "enum" (Python equality: 1 == 1.0 == true).
-// Nothing nested is examined.
+// JSON kinds, not a list) and "enum" (Python equality: 1 == 1.0 == true;
+// objects equal whatever their key order). Nothing nested is examined.
 //
 // Returns the issues in this order: missing required arguments, unexpected
 // arguments, then per argument its type issue and its enum issue; the empty

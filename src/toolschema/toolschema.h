@@ -36,7 +36,8 @@ JsonValue render_assistant_turn(ToolDialect dialect, std::string_view content,
                                 std::span<const ToolCall> tool_calls);
 
 // The message that hands one result back to the model. An error result is
-// marked "[ToolError] " in the text dialects and by "is_error" in anthropic.
+// marked "[ToolError] " in the text and openai shapes and only by "is_error"
+// in anthropic.
 JsonValue render_tool_result(ToolDialect dialect, std::string_view call_id,
                              const ToolResult& result);
 

@@ -10,6 +10,7 @@ import sys
 import pytest
 
 from vostrel import _core, _enums, exceptions
+from _subprocess import run_python
 
 hooks = _core._testing
 ToolCall, ToolSpec = _core.ToolCall, _core.ToolSpec
@@ -199,6 +200,50 @@ class TestErrorsToPython:
             hooks.raise_core_error(2, url="u", cause="refused")
         assert (info.value.url, info.value.cause) == ("u", "refused")
         assert isinstance(info.value, exceptions.ProviderError)
+
+    def test_what_the_package_classes_return_is_raised(self):
+        # The classes are called with the error's fields; an instance they return
+        # is raised, a class is raised bare, anything else or a failing call is
+        # what the caller sees instead.
+        result = run_python("""
+            spec.loader.exec_module(core)
+
+            class Holder:
+                pass
+
+            class NeedsNothing(Exception):
+                def __init__(self):
+                    pass
+
+            def made(*args):
+                return IndexError("made", *args)
+
+            Holder.SessionError = lambda *args: KeyError
+            Holder.GameplanLoadError = lambda *args: 5
+            Holder.AccessDeniedError = NeedsNothing
+            for name in ("ProviderError", "ProviderHTTPError", "ProviderNetworkError",
+                         "ProviderEmptyResponseError"):
+                setattr(Holder, name, made)
+            core.bootstrap(Holder, None, "")
+            for kind in range(10):
+                try:
+                    core._testing.raise_core_error(kind, "m", status=7, url="u", body="b", cause="c")
+                except BaseException as error:
+                    print(kind, type(error).__name__, error.args)
+        """, unbootstrapped=True)
+        assert result.returncode == 0, result.stderr
+        assert result.stdout.splitlines() == [
+            "0 IndexError ('made', 'm')",
+            "1 IndexError ('made', 7, 'u', 'b')",
+            "2 IndexError ('made', 'u', 'c')",
+            "3 IndexError ('made', 'm')",
+            "4 KeyError ()",
+            "5 TypeError ('exceptions must derive from BaseException',)",
+            "6 TypeError ('NeedsNothing.__init__() takes 1 positional argument but 2 were given',)",
+            "7 FileNotFoundError ('m',)",
+            "8 ValueError ('m',)",
+            "9 OSError ('m',)",
+        ]
 
 
 def from_py(exception):

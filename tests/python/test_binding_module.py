@@ -1,6 +1,9 @@
 """The module entry, bootstrap, the registration order and the constants."""
 
 import pathlib
+import shutil
+import subprocess
+import sys
 
 import pytest
 
@@ -103,6 +106,13 @@ class TestModuleEntry:
             "Hand the Python-side declarations down, and point the framework at the\n")
         assert _core.bootstrap.__module__ == "vostrel._core"
         assert _core.bootstrap.__self__ is _core
+
+    @pytest.mark.skipif(not sys.platform.startswith("linux") or shutil.which("nm") is None,
+                        reason="reads the ELF dynamic symbol table with nm")
+    def test_only_the_module_entry_is_exported(self):
+        listing = subprocess.run(["nm", "-D", "--defined-only", _core.__file__],
+                                 capture_output=True, text=True, check=True).stdout
+        assert [line.split()[-1] for line in listing.splitlines()] == ["PyInit__core"]
 
     def test_second_interpreter_is_refused(self):
         result = run_python("""

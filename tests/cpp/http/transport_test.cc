@@ -6,9 +6,18 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <future>
 #include <mutex>
 #include <thread>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "http/client_settings.h"
 #include "json/writer.h"
@@ -246,6 +255,77 @@ TEST(DefaultTransportTest, UnreachableOrMalformedUrlsAreNetworkErrors) {
     EXPECT_EQ(result.error().url, url);
     EXPECT_FALSE(result.error().cause.empty());
   }
+}
+
+// A TLS server on loopback with a self-signed certificate (the openssl
+// command-line tool), stopped by the destructor. Skips when openssl is absent.
+class SelfSignedTlsServer {
+ public:
+  SelfSignedTlsServer() {
+    char dir_template[] = "/tmp/vostrel-tls-XXXXXX";
+    if (::mkdtemp(dir_template) == nullptr) return;
+    dir_ = dir_template;
+    const std::string make_cert =
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 -subj /CN=127.0.0.1 "
+        "-addext subjectAltName=IP:127.0.0.1 -keyout " + dir_ + "/key.pem -out " + cert() + " >/dev/null 2>&1";
+    if (std::system(make_cert.c_str()) != 0) return;
+    { LoopbackServer probe; port_ = probe.port(); }  // a port nothing listens on now
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      const std::string accept = "127.0.0.1:" + std::to_string(port_);
+      const std::string key = dir_ + "/key.pem";
+      int null_fd = ::open("/dev/null", O_WRONLY);
+      ::dup2(null_fd, 1);
+      ::dup2(null_fd, 2);
+      ::execlp("openssl", "openssl", "s_server", "-quiet", "-www", "-accept", accept.c_str(), "-cert",
+               cert().c_str(), "-key", key.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    // Wait (bounded) until it accepts connections.
+    for (int i = 0; i < 100 && !ready_; ++i) {
+      int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in addr{};
+      addr.sin_family = AF_INET;
+      addr.sin_port = htons(port_);
+      addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      ready_ = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+      ::close(fd);
+      if (!ready_) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  }
+  ~SelfSignedTlsServer() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (!dir_.empty()) std::filesystem::remove_all(dir_);
+  }
+  bool ready() const { return ready_; }
+  std::string cert() const { return dir_ + "/cert.pem"; }
+  std::string url() const { return "https://127.0.0.1:" + std::to_string(port_) + "/v1/messages"; }
+
+ private:
+  std::string dir_;
+  std::uint16_t port_ = 0;
+  pid_t pid_ = -1;
+  bool ready_ = false;
+};
+
+TEST(DefaultTransportTest, TrustsOnlyTheBuiltInRoots) {
+  SelfSignedTlsServer tls;
+  if (!tls.ready()) GTEST_SKIP() << "openssl could not start a TLS server";
+  // Control: a client told to trust the certificate completes the handshake.
+  const std::string control = "curl -s -o /dev/null --max-time 5 --cacert " + tls.cert() + " " + tls.url();
+  if (std::system(control.c_str()) != 0) GTEST_SKIP() << "the TLS server does not answer a trusting client";
+  // Were the system store or the environment consulted, these would make the
+  // self-signed certificate trusted.
+  ScopedEnv env;
+  env.set("SSL_CERT_FILE", tls.cert());
+  env.set("CURL_CA_BUNDLE", tls.cert());
+  Result<JsonValue> result = post_json(tls.url(), kPayload, {}, 5);
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error().kind, ErrorKind::kProviderNetwork);
+  EXPECT_NE(result.error().cause.find("certificate"), std::string::npos) << result.error().cause;
 }
 
 // The fixed client settings are what pins TLS to the built-in roots; a TLS

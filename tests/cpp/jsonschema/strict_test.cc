@@ -104,6 +104,13 @@ TEST(EnsureStrictTest, References) {
        R"({"$defs":{"L":{"type":"object","properties":{"next":{"$ref":"#/$defs/L"}},)"
        R"("additionalProperties":false,"required":["next"]}},"properties":{"next":{"$ref":"#/$defs/L"}},)"
        R"("description":"list","type":"object","additionalProperties":false,"required":["next"]})"},
+      // The node keeps its own "$ref" while the definition's keys are copied,
+      // so the definition's reference to itself never comes along.
+      {"definition referring to itself directly",
+       R"({"$defs": {"A": {"$ref": "#/$defs/A", "type": "string"}},
+           "properties": {"p": {"$ref": "#/$defs/A", "description": "d"}}})",
+       R"({"$defs":{"A":{"type":"string"}},"properties":{"p":{"type":"string","description":"d"}},)"
+       R"("required":["p"]})"},
       // The nested node's own "properties" keep the definition's from coming
       // along again, so this self-reference ends after one level.
       {"self-reference blocked by the node's own keys",
@@ -119,7 +126,7 @@ TEST(EnsureStrictTest, Errors) {
       {"string schema", R"("x")", "error: Expected 'x' to be a dictionary; path=()"},
       {"boolean property", R"({"properties": {"flag": true}})",
        "error: Expected True to be a dictionary; path=('properties', 'flag')"},
-      {"one-segment path", R"({"items": {"anyOf": [{}, 3]}})",
+      {"path through items and anyOf", R"({"items": {"anyOf": [{}, 3]}})",
        "error: Expected 3 to be a dictionary; path=('items', 'anyOf', '1')"},
       {"bad $ref format", R"({"$ref": "Foo", "description": "d"})",
        "error: Unexpected $ref format 'Foo'; Does not start with #/"},
@@ -144,7 +151,72 @@ TEST(EnsureStrictTest, Errors) {
            "properties": {"root": {"$ref": "#/$defs/A", "title": "r"}}})",
        "error: $ref #/$defs/B refers to a definition that contains itself and cannot be "
        "inlined; path=('$defs', 'A', 'properties', 'b', 'properties', 'a', 'properties', 'b')"},
+      // The merged "allOf" brings the reference back into the same node.
+      {"cycle within one node, one-segment path",
+       R"({"$defs": {"A": {"allOf": [{"$ref": "#/$defs/A"}]}},
+           "items": {"allOf": [{"$ref": "#/$defs/A"}], "title": "t"}})",
+       "error: $ref #/$defs/A refers to a definition that contains itself and cannot be "
+       "inlined; path=('items',)"},
   });
+}
+
+// Definitions D1 .. Dn, each holding "items" that refers to the next one with
+// a sibling key: every inlining nests the walk one level deeper, without a
+// cycle. Rewriting D1 reaches the path ('$defs', 'D1') and n - 1 "items".
+std::string reference_chain(int n) {
+  std::string defs;
+  for (int i = 1; i < n; ++i) {
+    defs += "\"D" + std::to_string(i) + R"(": {"items": {"$ref": "#/$defs/D)" +
+            std::to_string(i + 1) + R"(", "title": "t"}}, )";
+  }
+  defs += "\"D" + std::to_string(n) + "\": {}";
+  return R"({"$defs": {)" + defs + "}}";
+}
+
+TEST(EnsureStrictTest, NestingIsBoundedLikeTheJsonReader) {
+  // The deepest node sits 127 levels deep: accepted, and the JSON reader reads
+  // the result back.
+  const std::string deepest = strict_of(reference_chain(125));
+  EXPECT_EQ(deepest.rfind("error", 0), std::string::npos);
+  EXPECT_TRUE(parse_json(deepest).ok());
+
+  // One level more is refused, naming where, instead of walking on without bound.
+  std::string path = "('$defs', 'D1'";
+  for (int i = 0; i < 125; ++i) path += ", 'items'";
+  path += ")";
+  EXPECT_EQ(strict_of(reference_chain(126)),
+            "error: Schema nests deeper than 127 levels; path=" + path);
+
+  // A long chain is refused just as quickly, without exhausting the stack.
+  EXPECT_EQ(strict_of(reference_chain(20000)).rfind("error: Schema nests deeper", 0), 0u);
+}
+
+// Definitions D1 .. Dn, each using the next one twice with sibling keys and
+// carrying a list of 1000 values: inlined in full, D1 would hold 2^(n-1)
+// copies of that list.
+std::string doubling_chain(int n) {
+  std::string values = "0";
+  for (int i = 1; i < 1000; ++i) values += "," + std::to_string(i);
+  std::string defs;
+  for (int i = 1; i < n; ++i) {
+    const std::string next = R"({"$ref": "#/$defs/D)" + std::to_string(i + 1) + R"(", "title": "t"})";
+    defs += "\"D" + std::to_string(i) + R"(": {"enum": [)" + values + R"(], "properties": {"a": )" +
+            next + R"(, "b": )" + next + "}}, ";
+  }
+  defs += "\"D" + std::to_string(n) + "\": {}";
+  return R"({"$defs": {)" + defs + "}}";
+}
+
+TEST(EnsureStrictTest, InliningIsBoundedInSize) {
+  // Eight levels inline 2^7 - 1 lists: well within bounds.
+  EXPECT_EQ(strict_of(doubling_chain(8)).rfind("error", 0), std::string::npos);
+  // Forty levels would never finish; the rewrite stops once the inlined copies
+  // pass a million values.
+  EXPECT_EQ(strict_of(doubling_chain(40)).rfind(
+                "error: Schema grows past 1000000 values when its references are inlined; "
+                "path=('$defs', 'D1', 'properties', 'a', ",
+                0),
+            0u);
 }
 
 }  // namespace

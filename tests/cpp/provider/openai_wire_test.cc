@@ -7,6 +7,7 @@
 #include "json/reader.h"
 #include "json/writer.h"
 #include "provider/openai.h"
+#include "usage/scope.h"
 #include "pyfmt/pyfmt.h"
 #include "support/loopback_server.h"
 #include "wire_util.h"
@@ -240,6 +241,33 @@ TEST(ParseOpenAiToolCallsTest, ReadsWhatItCanAndSkipsTheRest) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(wire_test::calls_json(parse_openai_tool_calls(parse(c.message))), c.calls);
   }
+}
+
+}  // namespace
+}  // namespace vostrel::provider
+
+namespace vostrel::provider {
+namespace {
+
+// The whole road of one call in a run: retry loop, dispatch, wire, transport,
+// loopback server, usage record and price.
+TEST_F(OpenAiWireTest, MeteredCallWithARetryEndToEnd) {
+  auto meter = *usage::UsageMeter::create({}, {{"OpenRouterProvider", "m", 1'000'000, 1'000'000, {}, {}}}, {});
+  OpenRouterProvider p(RetrySettings{1, 0.0, std::nullopt, std::nullopt}, OpenRouterConfig{.api_key = "k", .base_url = base()});
+  server_.push(ScriptedReply::text(500, "overloaded"));
+  server_.push(testing::openai_chat_reply("  answer  "));
+  usage::ScopedUsage scope({"alice", "agent", meter});
+  Result<ProviderResponse> r = p.chat_with_retries("m", messages_, "turn", std::nullopt, ReasoningEffort::kHigh);
+  ASSERT_TRUE(r.ok()) << r.error().error_text();
+  EXPECT_EQ(r->content, "answer");
+  EXPECT_EQ(server_.request_count(), 2u);
+  EXPECT_EQ(to_json(meter->ledger.to_json().find("records")->as_array()[1]),
+            R"({"actor":"alice","provider":"OpenRouterProvider","model":"m","purpose":"turn","failed":false,"opaque":false,)"
+            R"("usage":{"input_tokens":12,"output_tokens":5,"total_tokens":17,"cached_input_tokens":null,)"
+            R"("cache_creation_input_tokens":null,"reasoning_tokens":null},"cost_microusd":17})");
+  EXPECT_TRUE(meter->ledger.records[0].failed);
+  EXPECT_EQ(meter->ledger.totals.provider_operations, 2u);
+  EXPECT_EQ(meter->in_flight, 0u);
 }
 
 }  // namespace

@@ -204,7 +204,17 @@ LoopbackServer::~LoopbackServer() {
     stopping_ = true;
   }
   stop_cv_.notify_all();
+  // Wake the accept loop at once instead of at its next poll time-out.
+  int wake = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (wake >= 0) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port_);
+    ::connect(wake, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  }
   accept_thread_.join();
+  if (wake >= 0) ::close(wake);
   reap(true);
   ::close(listen_fd_);
 }
@@ -278,6 +288,10 @@ void LoopbackServer::accept_loop() {
     if (ready <= 0) continue;
     int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
+    if (stopping_) {
+      ::close(fd);
+      break;
+    }
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     auto connection = std::make_unique<Connection>();

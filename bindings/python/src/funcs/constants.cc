@@ -118,10 +118,10 @@ PyObject* constant_value(const Constant& constant) {
     PyObject* operator()(std::int64_t number) const { return must(PyLong_FromLongLong(number)); }
     PyObject* operator()(double number) const { return must(PyFloat_FromDouble(number)); }
     PyObject* operator()(Texts texts) const {
-      PyObject* tuple = must(PyTuple_New(static_cast<Py_ssize_t>(texts.size())));
+      PyRef tuple = PyRef::steal(must(PyTuple_New(static_cast<Py_ssize_t>(texts.size()))));
       Py_ssize_t i = 0;
-      for (std::string_view text : texts) PyTuple_SetItem(tuple, i++, new_str(text));
-      return tuple;
+      for (std::string_view text : texts) PyTuple_SetItem(tuple.get(), i++, new_str(text));
+      return tuple.release();
     }
   };
   return std::visit(Maker{}, constant.value);

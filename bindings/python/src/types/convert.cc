@@ -51,15 +51,16 @@ bool str_list_from_py(PyObject* object, std::vector<std::string>& out) {
 
 PyObject* str_list_to_py_tuple(const std::optional<std::vector<std::string>>& texts) {
   if (!texts) Py_RETURN_NONE;
-  PyObject* tuple = PyTuple_New(static_cast<Py_ssize_t>(texts->size()));
-  if (tuple == nullptr) {
+  // Owned until filled, so a failure to make one of the items releases it.
+  PyRef tuple = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(texts->size())));
+  if (!tuple) {
     PyErr_Clear();
     panic("failed to create a Python tuple");
   }
   for (std::size_t i = 0; i < texts->size(); ++i) {
-    PyTuple_SetItem(tuple, static_cast<Py_ssize_t>(i), new_str((*texts)[i]));
+    PyTuple_SetItem(tuple.get(), static_cast<Py_ssize_t>(i), new_str((*texts)[i]));
   }
-  return tuple;
+  return tuple.release();
 }
 
 bool headers_from_py(PyObject* object, HeaderList& out) {
