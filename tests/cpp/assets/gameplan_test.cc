@@ -144,6 +144,14 @@ TEST_F(GameplanFiles, Locating) {
   EXPECT_EQ(missing.error().kind, ErrorKind::kGameplanLoad);
   EXPECT_EQ(missing.error().message, "Gameplan file not found: " + root_text() + "/gameplans/nope.md");
   EXPECT_EQ(gameplan::read_gameplan_file("./gone.md").error().message, "Gameplan file not found: ./gone.md");
+  // A NUL byte would end the path early in the system calls.
+  write("x.md", "Local.");
+  for (const std::string& argument : {std::string("x.md\0.md", 8), std::string("debate.md\0", 10)}) {
+    SCOPED_TRACE(argument.size());
+    Result<gameplan::GameplanConfig> got = gameplan::read_gameplan_file(argument);
+    ASSERT_FALSE(got.ok());
+    EXPECT_TRUE(got.error().message.starts_with("Gameplan file not found: ")) << got.error().message;
+  }
   fs::create_directories("dir.md");
   EXPECT_TRUE(gameplan::read_gameplan_file("dir.md").error().message.starts_with("Cannot read gameplan file dir.md: "));
   write("latin1.md", "caf\xe9");
