@@ -27,6 +27,8 @@ CASES = [
     "1.5", "-1.5", "+1.5", "1.", "0.1", ".5", "-.5", "1e5", "1e+5", "1.0e5", "1.0e+5", "1.0E-3",
     "123.456e-7", "1_0.5", "._", "1:30.5", "-0.0", ".inf", "-.inf", "+.INF", ".NaN", ".nan",
     "1.0e+999", "1.0e-999",
+    # out of range without an exponent, or against its exponent's sign
+    "0." + "0" * 400 + "1", "-0." + "0" * 400 + "1", "1" + "0" * 400 + ".0e-5", "0." + "0" * 400 + "1e+5",
     # booleans
     "yes", "Yes", "YES", "no", "No", "NO", "true", "True", "TRUE", "false", "False", "FALSE",
     "on", "On", "ON", "off", "Off", "OFF", "y", "n", "tRue", "yES",

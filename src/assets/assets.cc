@@ -50,7 +50,10 @@ bool is_path_argument(std::string_view argument) {
          (argument.size() >= 3 && argument.ends_with(".md"));
 }
 
+bool has_nul(const fs::path& path) { return path.native().find('\0') != std::string::npos; }
+
 bool path_exists(const fs::path& path) {
+  if (has_nul(path)) return false;
   std::error_code ec;
   return fs::exists(path, ec);
 }

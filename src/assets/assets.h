@@ -72,8 +72,12 @@ std::filesystem::path absolute_path(std::string_view name);
 bool is_path_argument(std::string_view argument);
 
 // Whether the file system can report on `path`, following links; errors count
-// as "no".
+// as "no", and so does a path holding a NUL byte (the system calls would end it
+// there and report on another file).
 bool path_exists(const std::filesystem::path& path);
+
+// Whether `path` holds a NUL byte, which no file name can.
+bool has_nul(const std::filesystem::path& path);
 
 }  // namespace vostrel::assets
 

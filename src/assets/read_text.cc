@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "assets/assets.h"
 #include "utils/text.h"
 
 namespace vostrel::assets {
@@ -32,6 +33,7 @@ bool is_valid_utf8(std::string_view text) {
 }
 
 Result<std::string> read_utf8_file_reason(const fs::path& path) {
+  if (has_nul(path)) return CoreError::io("file name contained an unexpected NUL byte");
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return CoreError::io(os_error_text(errno));
   std::string text;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "pyfmt/pyfmt.h"
@@ -40,13 +41,6 @@ bool is_slug(std::string_view name) {
   return !after_sep;
 }
 
-// Python's str() of a value as a message shows it: a string bare, anything
-// else in its Python form.
-std::string shown(const JsonValue& value) {
-  if (const std::string* s = value.get_string()) return *s;
-  return py_str(value);
-}
-
 // Reads the keys of one harness, carrying the source every message names.
 class Reader {
  public:
@@ -75,7 +69,7 @@ class Reader {
     const JsonValue* value = map.find(key);
     if (value == nullptr) return fallback;
     if (value->is_bool()) return value->as_bool();
-    return fail_label(label, " must be a boolean, got " + shown(*value) + ".");
+    return fail_label(label, " must be a boolean, got " + py_str(*value) + ".");
   }
 
   // Python int() of a base-10 literal: optional sign, digits with single
@@ -135,7 +129,7 @@ class Reader {
     const JsonValue* value = map.find(key);
     if (value == nullptr) return fallback;
     const std::optional<std::int64_t> n = int_of(*value);
-    if (!n) return fail_label(label, " must be an integer, got " + shown(*value) + ".");
+    if (!n) return fail_label(label, " must be an integer, got " + py_str(*value) + ".");
     if (*n < minimum) {
       return fail_label(label, " must be >= " + std::to_string(minimum) + ", got " +
                                    std::to_string(*n) + ".");
@@ -232,6 +226,7 @@ class Reader {
     if (value == nullptr || value->is_null()) return phases;
     const JsonArray* items = value->get_array();
     if (items == nullptr) return fail_label("loop.phases", " must be a list.");
+    std::unordered_set<std::string> seen;  // a long list must not cost a scan per phase
     for (const JsonValue& item : *items) {
       const JsonObject* entry = item.get_object();
       if (entry == nullptr) return fail("Each entry in 'loop.phases' in " + source_ + " must be a mapping.");
@@ -240,10 +235,8 @@ class Reader {
       if (phase.name.empty()) return fail("A phase in " + source_ + " is missing 'name'.");
       if (!is_slug(phase.name))
         return fail("Phase name '" + phase.name + "' in " + source_ + " must be a lowercase slug.");
-      for (const PhaseSpec& earlier : phases) {
-        if (earlier.name == phase.name)
-          return fail("Duplicate phase name '" + phase.name + "' in " + source_ + ".");
-      }
+      if (!seen.insert(phase.name).second)
+        return fail("Duplicate phase name '" + phase.name + "' in " + source_ + ".");
       phase.instruction = read_text(*entry, "instruction");
       const std::string label = "loop.phases[" + phase.name + "]";
       VOSTREL_ASSIGN_OR_RETURN(phase.rounds, read_int(*entry, "rounds", label + ".rounds", 1, 1));

@@ -46,7 +46,11 @@ Result<PersonaConfig> read_persona_file(std::string_view name, std::span<const f
 }
 
 PersonaConfig parse_persona_text(std::string_view text, std::string_view stem) {
-  static const RE2* name_line = new RE2("(?m)\\A# Persona:\\s*(.+)$");
+  // "\s" over the whole White_Space property: RE2's own "\s" knows only ASCII
+  // blanks (and not even the vertical tab).
+  static const RE2* name_line = new RE2(
+      "(?m)\\A# Persona:[\\t\\n\\x{0B}\\f\\r \\x{85}\\x{A0}\\x{1680}\\x{2000}-\\x{200A}\\x{2028}\\x{2029}"
+      "\\x{202F}\\x{205F}\\x{3000}]*(.+)$");
   PersonaConfig out;
   re2::StringPiece name;
   if (RE2::PartialMatch(re2::StringPiece(text.data(), text.size()), *name_line, &name)) {

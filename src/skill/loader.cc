@@ -55,6 +55,7 @@ bool lies_inside(const fs::path& path, const fs::path& dir) {
 }  // namespace
 
 std::optional<fs::path> locate_skill_file(const fs::path& path) {
+  if (assets::has_nul(path)) return std::nullopt;
   std::error_code ec;
   if (fs::is_directory(path, ec)) {
     fs::path file = path / "SKILL.md";

@@ -252,6 +252,32 @@ Cleaned clean_number(std::string_view text) {
   return out;
 }
 
+// Whether the first significant digit of a decimal number (digits, an optional
+// point, an optional exponent) stands below the units place, i.e. whether a
+// value out of range underflowed rather than overflowed. Neither the mantissa
+// alone nor the exponent's sign decides it: 0.0001e+2 is below one, 1000.0e-2
+// above.
+bool decimal_exponent_is_negative(std::string_view text) {
+  const std::size_t e = text.find_first_of("eE");
+  const std::string_view mantissa = text.substr(0, e);
+  const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
+  const std::size_t first = mantissa.find_first_of("123456789");
+  if (first == std::string_view::npos) return true;
+  // Units place is 0; tens 1; tenths -1. Mantissas are bounded by the text, so
+  // this fits; the exponent is clamped far beyond any double.
+  std::int64_t exponent = first < point ? static_cast<std::int64_t>(point - first - 1)
+                                        : -static_cast<std::int64_t>(first - point);
+  if (e != std::string_view::npos) {
+    std::string_view digits = text.substr(e + 1);
+    const bool minus = !digits.empty() && digits[0] == '-';
+    if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) digits.remove_prefix(1);
+    std::int64_t value = 0;
+    for (char c : digits) value = std::min<std::int64_t>(value * 10 + (c - '0'), 1'000'000'000);
+    exponent += minus ? -value : value;
+  }
+  return exponent < 0;
+}
+
 // A decimal floating-point number as the whole of `text`; out-of-range values
 // come back as infinity (overflow) or zero (underflow).
 std::optional<double> read_decimal(std::string_view text) {
@@ -260,9 +286,7 @@ std::optional<double> read_decimal(std::string_view text) {
   const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (ptr != text.data() + text.size()) return std::nullopt;
   if (ec == std::errc::result_out_of_range) {
-    const std::size_t e = text.find_first_of("eE");
-    const bool tiny = e != std::string_view::npos && e + 1 < text.size() && text[e + 1] == '-';
-    return tiny ? 0.0 : std::numeric_limits<double>::infinity();
+    return decimal_exponent_is_negative(text) ? 0.0 : std::numeric_limits<double>::infinity();
   }
   if (ec != std::errc()) return std::nullopt;
   return value;

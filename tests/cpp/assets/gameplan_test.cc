@@ -31,7 +31,7 @@ TEST(HarnessSpecReader, Refusals) {
       {"leading separator", "name: _x", "Gameplan name '_x' in g.md must be a lowercase slug (letters, digits, '-' or '_')."},
       {"agents a list", "agents: [a]", "'agents' in g.md must be a mapping."},
       {"orchestrator a string", "agents: {orchestrator: 'yes'}", "'agents.orchestrator' in g.md must be a bool or a mapping."},
-      {"required a string", "agents: {orchestrator: {required: 'true'}}", "'agents.orchestrator.required' in g.md must be a boolean, got true."},
+      {"required a string", "agents: {orchestrator: {required: 'true'}}", "'agents.orchestrator.required' in g.md must be a boolean, got 'true'."},
       {"participants a number", "agents: {participants: 3}", "'agents.participants' in g.md must be a mapping."},
       {"max below min", "agents: {participants: {min: 2, max: 1}}", "'agents.participants.max' (1) is below 'min' (2) in g.md."},
       {"min zero", "agents: {participants: {min: 0}}", "'agents.participants.min' in g.md must be >= 1, got 0."},
@@ -43,19 +43,19 @@ TEST(HarnessSpecReader, Refusals) {
       {"zero turns", "loop: {max_turns: 0}", "'loop.max_turns' in g.md must be >= 1, got 0."},
       {"null turns", "loop: {max_turns: null}", "'loop.max_turns' in g.md must be an integer, got None."},
       {"boolean turns", "loop: {max_turns: true}", "'loop.max_turns' in g.md must be an integer, got True."},
-      {"text turns", "loop: {max_turns: ten}", "'loop.max_turns' in g.md must be an integer, got ten."},
-      {"underscore first", "loop: {max_rounds: '_1'}", "'loop.max_rounds' in g.md must be an integer, got _1."},
-      {"double underscore", "loop: {max_rounds: '1__0'}", "'loop.max_rounds' in g.md must be an integer, got 1__0."},
-      {"sign only", "loop: {max_rounds: '-'}", "'loop.max_rounds' in g.md must be an integer, got -."},
-      {"too large", "loop: {max_rounds: '9223372036854775808'}", "'loop.max_rounds' in g.md must be an integer, got 9223372036854775808."},
+      {"text turns", "loop: {max_turns: ten}", "'loop.max_turns' in g.md must be an integer, got 'ten'."},
+      {"underscore first", "loop: {max_rounds: '_1'}", "'loop.max_rounds' in g.md must be an integer, got '_1'."},
+      {"double underscore", "loop: {max_rounds: '1__0'}", "'loop.max_rounds' in g.md must be an integer, got '1__0'."},
+      {"sign only", "loop: {max_rounds: '-'}", "'loop.max_rounds' in g.md must be an integer, got '-'."},
+      {"too large", "loop: {max_rounds: '9223372036854775808'}", "'loop.max_rounds' in g.md must be an integer, got '9223372036854775808'."},
       {"negative retries", "loop: {orchestrator_retries: -1}", "'loop.orchestrator_retries' in g.md must be >= 0, got -1."},
-      {"rethink as text", "loop: {verdict_rethink: 'no'}", "'loop.verdict_rethink' in g.md must be a boolean, got no."},
+      {"rethink as text", "loop: {verdict_rethink: 'no'}", "'loop.verdict_rethink' in g.md must be a boolean, got 'no'."},
       {"phases a mapping", "loop: {phases: {a: 1}}", "'loop.phases' in g.md must be a list."},
       {"phase a string", "loop: {phases: [intro]}", "Each entry in 'loop.phases' in g.md must be a mapping."},
       {"phase without name", "loop: {phases: [{rounds: 2}]}", "A phase in g.md is missing 'name'."},
       {"bad phase name", "loop: {phases: [{name: Intro}]}", "Phase name 'Intro' in g.md must be a lowercase slug."},
       {"duplicate phase", "loop: {phases: [{name: intro}, {name: intro}]}", "Duplicate phase name 'intro' in g.md."},
-      {"phase rounds by name", "loop: {phases: [{name: intro, rounds: x}]}", "'loop.phases[intro].rounds' in g.md must be an integer, got x."},
+      {"phase rounds by name", "loop: {phases: [{name: intro, rounds: x}]}", "'loop.phases[intro].rounds' in g.md must be an integer, got 'x'."},
       {"phase rethink", "loop: {phases: [{name: intro, rethink: 1}]}", "'loop.phases[intro].rethink' in g.md must be a boolean, got 1."},
       {"tools a number", "tools: 3", "'tools' in g.md must be a list of names."},
       {"reserved tool named once", "tools: [Skill, x, Skill]", "'tools' in g.md names reserved tool(s) Skill; the runtime supplies them."},
@@ -115,7 +115,7 @@ TEST(HarnessSpecReader, ValuesAndDefaults) {
   EXPECT_EQ(harness_of("loop: {max_turns: -2.9}").error().message, "'loop.max_turns' in g.md must be >= 1, got -2.");
   // From YAML a number beyond 64 bits stays text; from a caller's JSON it saturates.
   EXPECT_EQ(harness_of("loop: {max_turns: 18446744073709551615}").error().message,
-            "'loop.max_turns' in g.md must be an integer, got 18446744073709551615.");
+            "'loop.max_turns' in g.md must be an integer, got '18446744073709551615'.");
   JsonObject loop{{"max_turns", JsonValue(UINT64_MAX)}, {"max_rounds", JsonValue(1e300)}};
   Result<HarnessSpec> saturated = parse_harness_spec(JsonValue(JsonObject{{"loop", JsonValue(loop)}}), "py");
   ASSERT_TRUE(saturated.ok()) << saturated.error().message;
@@ -144,6 +144,14 @@ TEST_F(GameplanFiles, Locating) {
   EXPECT_EQ(missing.error().kind, ErrorKind::kGameplanLoad);
   EXPECT_EQ(missing.error().message, "Gameplan file not found: " + root_text() + "/gameplans/nope.md");
   EXPECT_EQ(gameplan::read_gameplan_file("./gone.md").error().message, "Gameplan file not found: ./gone.md");
+  // A NUL byte would end the path early in the system calls.
+  write("x.md", "Local.");
+  for (const std::string& argument : {std::string("x.md\0.md", 8), std::string("debate.md\0", 10)}) {
+    SCOPED_TRACE(argument.size());
+    Result<gameplan::GameplanConfig> got = gameplan::read_gameplan_file(argument);
+    ASSERT_FALSE(got.ok());
+    EXPECT_TRUE(got.error().message.starts_with("Gameplan file not found: ")) << got.error().message;
+  }
   fs::create_directories("dir.md");
   EXPECT_TRUE(gameplan::read_gameplan_file("dir.md").error().message.starts_with("Cannot read gameplan file dir.md: "));
   write("latin1.md", "caf\xe9");

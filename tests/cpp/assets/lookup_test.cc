@@ -55,6 +55,28 @@ TEST_F(AssetLookup, ShadowingOrder) {
   EXPECT_TRUE(dir_read.error().message.starts_with("d.md: ")) << dir_read.error().message;
 }
 
+// The system calls end a path at its first NUL byte: a name holding one must
+// not read the file named by its first part.
+TEST_F(AssetLookup, NamesWithANulByteFindNothing) {
+  write("r.md", "Role.");
+  write("root/skills/s/SKILL.md", "---\nname: s\ndescription: d\n---\n");
+  write("s.md", "---\nname: s\ndescription: d\n---\n");
+  const std::string role(std::string("r.md\0.md", 8));
+  EXPECT_FALSE(find_role_file(role, {}).ok());
+  Result<std::string> prompt = agent_role_prompt(role);
+  ASSERT_FALSE(prompt.ok());
+  EXPECT_EQ(prompt.error().kind, ErrorKind::kNotFound);
+  Result<persona::PersonaConfig> persona = persona::read_persona_file(role, {});
+  ASSERT_FALSE(persona.ok());
+  EXPECT_EQ(persona.error().kind, ErrorKind::kNotFound);
+  for (const std::string& argument : {std::string("s\0x", 3), std::string("s.md\0/x.md", 11)}) {
+    SCOPED_TRACE(argument.size());
+    Result<skill::SkillConfig> got = skill::read_skill_file(argument);
+    ASSERT_FALSE(got.ok());
+    EXPECT_EQ(got.error().kind, ErrorKind::kNotFound);
+  }
+}
+
 TEST_F(AssetLookup, Listing) {
   for (const char* name : {"b.md", "a.md", "notes.txt", ".md", "Z.md", "x.MD", "y.markdown", "a.b.md"})
     write(std::string("root/roles/") + name, "");
@@ -147,6 +169,7 @@ TEST_F(AssetLookup, PersonaFiles) {
        {"Ada", "A mathematician.", "Wrote notes.\n### Detail\nMore.", "Precise."}},
       {"name line after a blank line is not one", "\n# Persona: Ada\n## Persona\nx", {"stem", "x", "", ""}},
       {"name on the next line", "# Persona:\n  Bob\n", {"Bob", "", "", ""}},
+      {"any Unicode blank may stand before it", "# Persona:\u3000\v\n\u00a0Di\n", {"Di", "", "", ""}},
       {"headings must match exactly", "## persona\nx\n## Persona extra\ny\n## Background\n", {"stem", "", "", ""}},
       {"only the first heading counts", "## Persona\nfirst\n## Persona\nsecond", {"stem", "first", "", ""}},
       {"CRLF lines", "# Persona: Cy\r\n## Persona\r\n  calm  \r\n", {"Cy", "calm", "", ""}},
