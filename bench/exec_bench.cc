@@ -17,6 +17,7 @@
 #include "access/policy.h"
 #include "exec/exec.h"
 #include "exec/runner.h"
+#include "reference.h"
 
 namespace vostrel {
 namespace {
@@ -118,32 +119,6 @@ BENCHMARK_CAPTURE(BM_check_command, needs_approval,
                   std::string("rm -rf build && ./configure --prefix=/opt/x && make -j8"))
     ->Unit(benchmark::kMicrosecond);
 
-// Records each benchmark's mean time per iteration in microseconds.
-class RecordingReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-      std::string name = run.benchmark_name();
-      name = name.substr(0, name.find("/min_time:"));
-      us_[name] = run.GetAdjustedRealTime() * unit_to_us(run.time_unit);
-    }
-  }
-  const std::map<std::string, double>& us() const { return us_; }
-
- private:
-  static double unit_to_us(benchmark::TimeUnit unit) {
-    switch (unit) {
-      case benchmark::kNanosecond: return 1e-3;
-      case benchmark::kMicrosecond: return 1.0;
-      case benchmark::kMillisecond: return 1e3;
-      default: return 1e6;
-    }
-  }
-  std::map<std::string, double> us_;
-};
-
 // CPython's time per call in microseconds for the same work.
 std::map<std::string, double> cpython_us(const std::string& deep, const std::string& via_link) {
   const std::string script =
@@ -163,20 +138,7 @@ std::map<std::string, double> cpython_us(const std::string& deep, const std::str
       "print('BM_drain_100MB', per_call(lambda: run(['head', '-c', '100000000', '/dev/zero']), 3))\n"
       "print('BM_check_path/inside_6_deep', per_call(lambda: os.path.realpath(sys.argv[1]), 20000))\n"
       "print('BM_check_path/through_link', per_call(lambda: os.path.realpath(sys.argv[2]), 20000))\n";
-  std::string tmpl = "/tmp/vostrel-exec-ref-XXXXXX";
-  if (::mkdtemp(tmpl.data()) == nullptr) return {};
-  const std::string script_path = tmpl + "/ref.py";
-  std::ofstream(script_path) << script;
-  const std::string cmd = "python3 " + script_path + " '" + deep + "' '" + via_link + "'";
-  std::map<std::string, double> out;
-  if (FILE* p = ::popen(cmd.c_str(), "r")) {
-    char name[96];
-    double us;
-    while (std::fscanf(p, "%95s %lf", name, &us) == 2) out[name] = us;
-    ::pclose(p);
-  }
-  fs::remove_all(tmpl);
-  return out;
+  return bench::run_python_reference(script, {deep, via_link});
 }
 
 }  // namespace
@@ -184,18 +146,10 @@ std::map<std::string, double> cpython_us(const std::string& deep, const std::str
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  vostrel::RecordingReporter reporter;
+  vostrel::bench::RecordingReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   const auto reference = vostrel::cpython_us(vostrel::tree().deep, vostrel::tree().via_link);
-  std::printf("\n%-44s %14s %14s %10s\n", "operation", "ours (us)", "CPython (us)", "CPython/ours");
-  for (const auto& [name, us] : reporter.us()) {
-    const auto ref = reference.find(name);
-    if (ref == reference.end()) {
-      std::printf("%-44s %14.3f %14s %10s\n", name.c_str(), us, "-", "-");
-    } else {
-      std::printf("%-44s %14.3f %14.3f %10.2f\n", name.c_str(), us, ref->second, ref->second / us);
-    }
-  }
+  vostrel::bench::print_beside_reference(reporter.us(), reference, "us", 1.0);
   std::printf("CPython: subprocess.run(capture_output=True) for the commands; os.path.realpath for the paths.\n");
   benchmark::Shutdown();
   return 0;

@@ -14,6 +14,7 @@
 #include "json/writer.h"
 #include "pyfmt/pyfmt.h"
 #include "unicode/unicode.h"
+#include "reference.h"
 
 namespace vostrel {
 namespace {
@@ -86,30 +87,9 @@ void BM_count_chars(benchmark::State& state) {
 }
 BENCHMARK(BM_count_chars)->Unit(benchmark::kMillisecond);
 
-// Keeps each benchmark's time per iteration, in milliseconds, for the summary.
-class RecordingReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs) {
-      if (r.run_type == Run::RT_Iteration) ms_[r.run_name.function_name] = r.GetAdjustedRealTime();
-    }
-  }
-  const std::map<std::string, double>& ms() const { return ms_; }
-
- private:
-  std::map<std::string, double> ms_;
-};
-
 // CPython's best-of-five time in milliseconds for each operation, on the same
 // document and text read back from files.
 std::map<std::string, double> cpython_ms() {
-  char dir[] = "/tmp/vostrel_text_bench_XXXXXX";
-  if (::mkdtemp(dir) == nullptr) return {};
-  const std::string doc_path = std::string(dir) + "/doc.json";
-  const std::string text_path = std::string(dir) + "/text.txt";
-  std::ofstream(doc_path, std::ios::binary) << to_json(session_doc());
-  std::ofstream(text_path, std::ios::binary) << prose_text();
   const std::string script =
       "import json,sys,time\n"
       "doc=json.load(open(sys.argv[1],encoding='utf-8'))\n"
@@ -120,21 +100,8 @@ std::map<std::string, double> cpython_ms() {
       "for name,op in ops.items():\n"
       "    best=min((lambda t0:(op(),time.perf_counter()-t0)[1])(time.perf_counter()) for _ in range(5))\n"
       "    print(name,best*1e3)\n";
-  const std::string script_path = std::string(dir) + "/ref.py";
-  std::ofstream(script_path) << script;
-  const std::string cmd = "python3 " + script_path + " " + doc_path + " " + text_path;
-  std::map<std::string, double> out;
-  if (FILE* p = ::popen(cmd.c_str(), "r")) {
-    char name[64];
-    double ms;
-    while (std::fscanf(p, "%63s %lf", name, &ms) == 2) out[name] = ms;
-    ::pclose(p);
-  }
-  std::remove(doc_path.c_str());
-  std::remove(text_path.c_str());
-  std::remove(script_path.c_str());
-  ::rmdir(dir);
-  return out;
+  return bench::run_python_reference(script, {"{dir}/doc.json", "{dir}/text.txt"},
+                                     {{"doc.json", to_json(session_doc())}, {"text.txt", prose_text()}});
 }
 
 }  // namespace
@@ -142,20 +109,12 @@ std::map<std::string, double> cpython_ms() {
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  vostrel::RecordingReporter reporter;
+  vostrel::bench::RecordingReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   const auto reference = vostrel::cpython_ms();
   std::printf("\ninput: %zu bytes of JSON, %zu bytes of prose\n", vostrel::to_json(vostrel::session_doc()).size(),
               vostrel::prose_text().size());
-  std::printf("%-20s %12s %12s %10s\n", "operation", "ours (ms)", "CPython (ms)", "CPython/ours");
-  for (const auto& [name, ms] : reporter.ms()) {
-    const auto ref = reference.find(name);
-    if (ref == reference.end()) {
-      std::printf("%-20s %12.3f %12s %10s\n", name.c_str(), ms, "-", "-");
-    } else {
-      std::printf("%-20s %12.3f %12.3f %10.2f\n", name.c_str(), ms, ref->second, ref->second / ms);
-    }
-  }
+  vostrel::bench::print_beside_reference(reporter.us(), reference, "ms", 1e-3);
   benchmark::Shutdown();
   return 0;
 }
