@@ -57,11 +57,6 @@ JsonObject tool_arguments(const JsonValue* arguments) {
   return JsonObject{{"raw", std::move(parsed)}};
 }
 
-Result<ProviderResponse> without_secret(Result<ProviderResponse> reply, std::string_view secret) {
-  if (reply.ok()) return reply;
-  return redact_secret(std::move(reply).error(), secret);
-}
-
 }  // namespace
 
 JsonValue json_schema_response_format(std::string_view name, bool strict, JsonValue schema) {
