@@ -348,6 +348,14 @@ TEST(ClientSettingsTest, PinTlsToBuiltInRootsAndDisableProxyAndRedirects) {
   EXPECT_EQ(long_of(CURLOPT_SSL_VERIFYPEER), 1L);
   EXPECT_EQ(long_of(CURLOPT_SSL_VERIFYHOST), 2L);
   EXPECT_EQ(long_of(CURLOPT_TIMEOUT_MS), 60000L);
+  // The client's own connect limit (five minutes) must not cut a longer time-out short.
+  auto long_settings = detail::fixed_client_settings(detail::timeout_ms_for(600));
+  const detail::CurlSetting* connect = nullptr;
+  for (const auto& s : long_settings) {
+    if (s.option == CURLOPT_CONNECTTIMEOUT_MS) connect = &s;
+  }
+  ASSERT_NE(connect, nullptr);
+  EXPECT_EQ(std::get<long>(connect->value), 600000L);
   const curl_blob* roots = std::get<const curl_blob*>(find(CURLOPT_CAINFO_BLOB)->value);
   EXPECT_EQ(roots->data, static_cast<const void*>(kCaRootsPem));
   EXPECT_EQ(roots->len, kCaRootsPemSize);
