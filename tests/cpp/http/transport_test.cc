@@ -441,3 +441,25 @@ TEST(TransportSlotTest, DefaultTransportServesConcurrentPosts) {
 
 }  // namespace
 }  // namespace vostrel::http
+
+namespace vostrel::http {
+namespace {
+
+// A long run of requests (a benchmark) must not pile every body up in the
+// test server: it keeps the recent ones and counts them all.
+TEST(LoopbackServerTest, KeepsRecentRequestsAndCountsAll) {
+  LoopbackServer server;
+  constexpr std::size_t kPosts = LoopbackServer::kKeptRequests + 4;
+  for (std::size_t i = 0; i < kPosts; ++i) {
+    JsonValue payload = JsonObject{{"n", i}};
+    ASSERT_TRUE(post_json(server.url("/v1/chat/completions"), payload, {}, 30).ok());
+  }
+  EXPECT_EQ(server.request_count(), kPosts);
+  std::vector<testing::HttpRequest> kept = server.requests();
+  ASSERT_EQ(kept.size(), LoopbackServer::kKeptRequests);
+  EXPECT_EQ(kept.front().body, to_json(JsonObject{{"n", kPosts - LoopbackServer::kKeptRequests}}));
+  EXPECT_EQ(server.last_request().body, to_json(JsonObject{{"n", kPosts - 1}}));
+}
+
+}  // namespace
+}  // namespace vostrel::http

@@ -235,12 +235,12 @@ void LoopbackServer::set_fallback(std::function<ScriptedReply(const HttpRequest&
 
 std::vector<HttpRequest> LoopbackServer::requests() const {
   std::lock_guard lock(mutex_);
-  return requests_;
+  return std::vector<HttpRequest>(requests_.begin(), requests_.end());
 }
 
 std::size_t LoopbackServer::request_count() const {
   std::lock_guard lock(mutex_);
-  return requests_.size();
+  return request_count_;
 }
 
 HttpRequest LoopbackServer::last_request() const {
@@ -254,6 +254,8 @@ ScriptedReply LoopbackServer::next_reply(const HttpRequest& request) {
   {
     std::lock_guard lock(mutex_);
     requests_.push_back(request);
+    if (requests_.size() > kKeptRequests) requests_.pop_front();
+    ++request_count_;
     if (!queue_.empty()) {
       ScriptedReply reply = std::move(queue_.front());
       queue_.pop_front();
