@@ -375,9 +375,10 @@ class GateTransport : public Transport {
     cv_.wait(lock, [&] { return open_; });
     return JsonValue(tag_);
   }
-  void wait_entered() {
+  // False when no call arrived within a few seconds.
+  bool wait_entered() {
     std::unique_lock lock(mutex_);
-    cv_.wait(lock, [&] { return entered_; });
+    return cv_.wait_for(lock, std::chrono::seconds(10), [&] { return entered_; });
   }
   void open() {
     std::lock_guard lock(mutex_);
@@ -400,20 +401,24 @@ TEST(TransportSlotTest, ReplacementLetsAPostInFlightFinishOnTheOldTransport) {
   new_transport->open();
   install_transport(old_transport);
   auto in_flight = std::async(std::launch::async, [] { return transport_post("u", kPayload, {}, 1); });
-  old_transport->wait_entered();
+  const bool entered = old_transport->wait_entered();
   install_transport(new_transport);
   std::weak_ptr<GateTransport> old_weak = old_transport;
   old_transport.reset();
-  EXPECT_FALSE(old_weak.expired()) << "the call in flight keeps its transport alive";
+  const bool kept_alive = !old_weak.expired();
   Result<JsonValue> after = transport_post("u", kPayload, {}, 1);
+  // Let the held call finish before anything can end the test: the future's
+  // thread must be joined on every path.
+  if (auto old_gate = old_weak.lock()) old_gate->open();
+  Result<JsonValue> first = in_flight.get();
+  install_transport(before);
+  ASSERT_TRUE(entered);
+  EXPECT_TRUE(kept_alive) << "the call in flight keeps its transport alive";
   ASSERT_TRUE(after.ok());
   EXPECT_EQ(after->as_string(), "new");
-  old_weak.lock()->open();
-  Result<JsonValue> first = in_flight.get();
   ASSERT_TRUE(first.ok());
   EXPECT_EQ(first->as_string(), "old");
   EXPECT_TRUE(old_weak.expired());
-  install_transport(before);
 }
 
 TEST(TransportSlotTest, DefaultTransportServesConcurrentPosts) {
