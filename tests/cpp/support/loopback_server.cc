@@ -5,6 +5,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -296,6 +297,10 @@ void LoopbackServer::accept_loop() {
     }
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    // A peer that connects and then stalls must not hold the server's
+    // destructor: reads give up after a while.
+    timeval read_limit{30, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &read_limit, sizeof read_limit);
     auto connection = std::make_unique<Connection>();
     Connection* raw = connection.get();
     raw->thread = std::thread([this, fd, raw] {
