@@ -31,7 +31,8 @@ Result<std::string> AccessPolicy::check_path(std::string_view action, std::strin
                                              std::string_view actor) const {
   if (path.find('\0') != std::string_view::npos) {
     return CoreError::access_denied(std::string(action) +
-                                    " holds a NUL byte, which no file name may contain; the path is refused.");
+                                    " names a path with a NUL byte, which no file name may contain; the path is "
+                                    "refused.");
   }
   ExpandedPath expanded = expand_path_checked(path);
   const std::string& resolved = expanded.path;

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <variant>
 
@@ -10,13 +11,16 @@
 #include "unicode/unicode.h"
 #include "utils/text.h"
 #include "exec/process.h"
+#include "exec/runner.h"
 #include "exec/split.h"
 
 namespace vostrel {
 
 namespace {
 
-constexpr std::size_t kReadChunk = 8192;
+// A pipe's default capacity: one read takes whatever a talkative command has
+// written since the last pass.
+constexpr std::size_t kReadChunk = 65536;
 constexpr int kIdleMillis = 5;
 
 CoreError command_failed(std::string_view command, std::string_view reason) {
@@ -25,16 +29,14 @@ CoreError command_failed(std::string_view command, std::string_view reason) {
 
 enum class ReadOutcome { kData, kIdle, kClosed, kError };
 
-// One non-blocking read of at most kReadChunk bytes into `buffer`.
+// One non-blocking read of at most kReadChunk bytes, appended to `buffer`.
 ReadOutcome read_some(int fd, std::string& buffer, int& err) {
-  const std::size_t old = buffer.size();
-  buffer.resize(old + kReadChunk);
-  const ssize_t n = ::read(fd, buffer.data() + old, kReadChunk);
+  char chunk[kReadChunk];
+  const ssize_t n = ::read(fd, chunk, sizeof chunk);
   if (n > 0) {
-    buffer.resize(old + static_cast<std::size_t>(n));
+    buffer.append(chunk, static_cast<std::size_t>(n));
     return ReadOutcome::kData;
   }
-  buffer.resize(old);
   if (n == 0) return ReadOutcome::kClosed;
   if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return ReadOutcome::kIdle;
   err = errno;
@@ -88,6 +90,40 @@ Result<std::string> report(Channel& channel, std::string_view actor, std::string
 
 }  // namespace
 
+namespace {
+
+// Whether `bytes` is well-formed UTF-8, skipping ASCII a word at a time: the
+// usual output is all ASCII, and is then handed back without a copy.
+bool is_well_formed_utf8(std::string_view bytes) {
+  std::size_t i = 0;
+  const std::size_t n = bytes.size();
+  while (i < n) {
+    if (i + 8 <= n) {
+      std::uint64_t word;
+      std::memcpy(&word, bytes.data() + i, 8);
+      if ((word & 0x8080808080808080ull) == 0) {
+        i += 8;
+        continue;
+      }
+    }
+    if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    const unicode::DecodedChar c = unicode::decode_utf8(bytes, i);
+    if (c.code_point == unicode::kReplacementChar && c.length == 1) return false;
+    i += c.length;
+  }
+  return true;
+}
+
+std::string decode_output(std::string&& bytes) {
+  if (is_well_formed_utf8(bytes)) return std::move(bytes);
+  return utf8_lossy(bytes);
+}
+
+}  // namespace
+
 bool never_cancelled() { return false; }
 
 Result<std::string> exec_command(const AccessPolicy& policy, std::string_view command, std::string_view cwd,
@@ -97,11 +133,18 @@ Result<std::string> exec_command(const AccessPolicy& policy, std::string_view co
   if (!split.ok()) return CoreError::session("Invalid command syntax: " + split.error);
   if (split.words.empty()) return CoreError::session("Command has no program to run: " + std::string(command));
   VOSTREL_TRY(policy.authorize_command(command, actor));
+  return exec_detail::run_words(command, split.words, std::string(cwd), timeout, cancelled, kMaxCommandOutputBytes);
+}
 
+namespace exec_detail {
+
+Result<std::string> run_words(std::string_view command, const std::vector<std::string>& words,
+                              const std::string& cwd, CommandTimeout timeout, const CancelCheck& cancelled,
+                              std::size_t max_output_bytes) {
   int nonblock_error = 0;
-  auto spawned = exec_detail::spawn_child(split.words, std::string(cwd), nonblock_error);
+  auto spawned = spawn_child(words, cwd, nonblock_error);
   if (auto* message = std::get_if<std::string>(&spawned)) return command_failed(command, *message);
-  exec_detail::ChildProcess& child = std::get<exec_detail::ChildProcess>(spawned);
+  ChildProcess& child = std::get<ChildProcess>(spawned);
 
   const auto started = std::chrono::steady_clock::now();
   std::string out, err;
@@ -124,9 +167,9 @@ Result<std::string> exec_command(const AccessPolicy& policy, std::string_view co
           got_bytes = true;
           // Output is held in memory whole; a command that floods it is stopped
           // before it can exhaust the host.
-          if (buffer.size() > kMaxCommandOutputBytes) {
+          if (buffer.size() > max_output_bytes) {
             stop = {StopReason::kError, std::string(stream == 0 ? "standard output" : "standard error") +
-                                            " passed the limit of " + std::to_string(kMaxCommandOutputBytes) +
+                                            " passed the limit of " + std::to_string(max_output_bytes) +
                                             " bytes, so the command was stopped"};
           }
           break;
@@ -162,10 +205,10 @@ Result<std::string> exec_command(const AccessPolicy& policy, std::string_view co
     return command_failed(command, stop.text);
   }
 
-  if (WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == 0) return utf8_lossy(out);
+  if (WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == 0) return decode_output(std::move(out));
   const int code = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
   std::string message = "Command failed (exit " + std::to_string(code) + "): " + std::string(command);
-  const std::string err_text = utf8_lossy(err);
+  const std::string err_text = decode_output(std::move(err));
   const std::string_view trimmed = unicode::trim(err_text);
   if (!trimmed.empty()) {
     message += '\n';
@@ -173,6 +216,8 @@ Result<std::string> exec_command(const AccessPolicy& policy, std::string_view co
   }
   return CoreError::session(std::move(message));
 }
+
+}  // namespace exec_detail
 
 Result<std::string> run_tool_command(const ToolCommandContext& context, std::string_view command,
                                      const std::optional<std::string>& cwd, CommandTimeout timeout) {

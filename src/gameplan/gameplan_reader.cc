@@ -5,6 +5,7 @@
 #include "assets/assets.h"
 #include "assets/read_text.h"
 #include "harness/harness_reader.h"
+#include "pyfmt/pyfmt.h"
 #include "unicode/unicode.h"
 #include "utils/text.h"
 #include "yaml/yaml.h"
@@ -34,7 +35,7 @@ Result<GameplanConfig> parse_gameplan_text(std::string text, const fs::path& fou
       mapping = std::move(*loaded);
     } else if (!loaded->is_null()) {
       return CoreError::gameplan_load("Frontmatter in " + source + " must be a mapping, got " +
-                                      std::string(yaml::python_type_name(*loaded)) + ".");
+                                      std::string(py_type_name(*loaded)) + ".");
     }
   }
   VOSTREL_ASSIGN_OR_RETURN(harness::HarnessSpec spec, harness::parse_harness_spec(mapping, source));

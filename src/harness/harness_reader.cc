@@ -322,7 +322,7 @@ class Reader {
     const JsonObject* map = data.get_object();
     if (map == nullptr) {
       return fail("Gameplan frontmatter in " + source_ + " must be a mapping, got " +
-                  std::string(yaml::python_type_name(data)) + ".");
+                  std::string(py_type_name(data)) + ".");
     }
     HarnessSpec spec;
     spec.name = read_text(*map, "name");

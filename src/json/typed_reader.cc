@@ -1,6 +1,9 @@
 #include "json/typed_reader.h"
 
 #include <charconv>
+#include <optional>
+#include <utility>
+#include <vector>
 #include <limits>
 
 #include "json/reader.h"
@@ -9,6 +12,16 @@
 namespace vostrel::json {
 
 namespace {
+
+// The value the last refusal was about, so that a reader of JSON text can say
+// where in the text it stands. Only compared by address, never dereferenced
+// unless found in the document being read.
+thread_local const JsonValue* t_error_site = nullptr;
+
+CoreError about(const JsonValue& value, CoreError error) {
+  t_error_site = &value;
+  return error;
+}
 
 void append_backticked(std::string& out, std::string_view name) {
   out += '`';
@@ -92,8 +105,9 @@ std::string record_length_text(const RecordShape& shape) {
 }
 
 // The object form, with `skip_key` (a union's tag) left out.
-Status read_record_object(const JsonObject& object, const RecordShape& shape,
+Status read_record_object(const JsonValue& value, const RecordShape& shape,
                           std::string_view skip_key, bool skipping, FieldReader read_field) {
+  const JsonObject& object = value.as_object();
   // Up to 64 fields tracked in a mask; records of the system have far fewer.
   std::uint64_t seen = 0;
   std::vector<bool> seen_wide;
@@ -103,7 +117,9 @@ Status read_record_object(const JsonObject& object, const RecordShape& shape,
     if (skipping && key == skip_key) continue;
     const auto field = field_index(shape.fields, key);
     if (!field) {
-      if (shape.unknown_keys == UnknownKeys::kRefuse) return unknown_field(key, shape.fields);
+      if (shape.unknown_keys == UnknownKeys::kRefuse) {
+        return about(item, unknown_field(key, shape.fields));
+      }
       continue;
     }
     VOSTREL_TRY(read_field(*field, item));
@@ -115,20 +131,25 @@ Status read_record_object(const JsonObject& object, const RecordShape& shape,
   }
   for (std::size_t i = 0; i < shape.fields.size(); ++i) {
     const bool present = wide ? seen_wide[i] : ((seen >> i) & 1U) != 0;
-    if (!present && !is_field_optional(shape, i)) return missing_field(shape.fields[i]);
+    if (!present && !is_field_optional(shape, i)) {
+      return about(value, missing_field(shape.fields[i]));
+    }
   }
   return ok_status();
 }
 
 // The array form, starting at element `first`.
-Status read_record_array(const JsonArray& items, std::size_t first, const RecordShape& shape,
+Status read_record_array(const JsonValue& value, std::size_t first, const RecordShape& shape,
                          FieldReader read_field) {
+  const JsonArray& items = value.as_array();
   const std::size_t count = items.size() - first;
   for (std::size_t i = 0; i < shape.fields.size(); ++i) {
-    if (i >= count) return invalid_length(i, record_length_text(shape));
+    if (i >= count) return about(value, invalid_length(i, record_length_text(shape)));
     VOSTREL_TRY(read_field(i, items[first + i]));
   }
-  if (count > shape.fields.size()) return invalid_length(count, "fewer elements in array");
+  if (count > shape.fields.size()) {
+    return about(value, invalid_length(count, "fewer elements in array"));
+  }
   return ok_status();
 }
 
@@ -176,7 +197,10 @@ std::string name_list(Names names) {
   return out;
 }
 
-CoreError read_error(std::string message) { return CoreError::value(std::move(message)); }
+CoreError read_error(std::string message) {
+  t_error_site = nullptr;
+  return CoreError::value(std::move(message));
+}
 
 CoreError missing_field(std::string_view field) {
   std::string m = "missing field ";
@@ -224,7 +248,7 @@ CoreError unknown_variant(std::string_view name, Names variants) {
 }
 
 CoreError invalid_type(const JsonValue& found, std::string_view expected) {
-  return invalid_type_described(describe_found(found), expected);
+  return about(found, invalid_type_described(describe_found(found), expected));
 }
 
 CoreError invalid_type_described(std::string_view found, std::string_view expected) {
@@ -263,7 +287,7 @@ Status read_i64(const JsonValue& value, std::int64_t& out) {
   }
   if (value.is_u64()) {
     if (value.as_u64() > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
-      return invalid_value(integer_text(value), "i64");
+      return about(value, invalid_value(integer_text(value), "i64"));
     out = static_cast<std::int64_t>(value.as_u64());
     return ok_status();
   }
@@ -276,11 +300,11 @@ template <typename U>
 Status read_unsigned(const JsonValue& value, U& out, std::string_view expected) {
   if (value.is_u64()) {
     if (value.as_u64() > std::numeric_limits<U>::max())
-      return invalid_value(integer_text(value), expected);
+      return about(value, invalid_value(integer_text(value), expected));
     out = static_cast<U>(value.as_u64());
     return ok_status();
   }
-  if (value.is_i64()) return invalid_value(integer_text(value), expected);
+  if (value.is_i64()) return about(value, invalid_value(integer_text(value), expected));
   return invalid_type(value, expected);
 }
 
@@ -311,14 +335,7 @@ Status read_map(const JsonValue& value, JsonObject& out) {
 }
 
 Status read_optional_string(const JsonValue& value, std::optional<std::string>& out) {
-  if (value.is_null()) {
-    out.reset();
-    return ok_status();
-  }
-  std::string s;
-  VOSTREL_TRY(read_string(value, s));
-  out = std::move(s);
-  return ok_status();
+  return read_optional(value, out, read_string);
 }
 
 Result<const JsonArray*> expect_array(const JsonValue& value) {
@@ -338,19 +355,19 @@ Result<std::size_t> read_variant_name(const JsonValue& value, Names variants,
   const std::string* s = value.get_string();
   if (s == nullptr) return invalid_type(value, expected);
   if (auto i = field_index(variants, *s)) return *i;
-  return unknown_variant(*s, variants);
+  return about(value, unknown_variant(*s, variants));
 }
 
 Result<KeyedVariant> read_keyed_variant(const JsonValue& value, Names variants) {
   if (const std::string* s = value.get_string()) {
     if (auto i = field_index(variants, *s)) return KeyedVariant{*i, nullptr};
-    return unknown_variant(*s, variants);
+    return about(value, unknown_variant(*s, variants));
   }
   if (const JsonObject* o = value.get_object()) {
-    if (o->size() != 1) return invalid_value("map", "map with a single key");
+    if (o->size() != 1) return about(value, invalid_value("map", "map with a single key"));
     const auto& [key, content] = o->at_index(0);
     if (auto i = field_index(variants, key)) return KeyedVariant{*i, &content};
-    return unknown_variant(key, variants);
+    return about(value, unknown_variant(key, variants));
   }
   return invalid_type(value, "string or map");
 }
@@ -367,24 +384,20 @@ Result<std::size_t> read_unit_variant(const JsonValue& value, Names variants,
 }
 
 Status read_record(const JsonValue& value, const RecordShape& shape, FieldReader read_field) {
-  if (const JsonObject* o = value.get_object()) {
-    return read_record_object(*o, shape, {}, false, read_field);
-  }
-  if (const JsonArray* a = value.get_array(); a != nullptr && shape.array_form) {
-    return read_record_array(*a, 0, shape, read_field);
-  }
+  if (value.is_object()) return read_record_object(value, shape, {}, false, read_field);
+  if (value.is_array() && shape.array_form) return read_record_array(value, 0, shape, read_field);
   return invalid_type(value, shape.expecting);
 }
 
 Result<TaggedValue> read_tag(const JsonValue& value, const TaggedShape& shape) {
   if (const JsonObject* o = value.get_object()) {
     const JsonValue* tag = o->find(shape.tag);
-    if (tag == nullptr) return missing_field(shape.tag);
+    if (tag == nullptr) return about(value, missing_field(shape.tag));
     VOSTREL_ASSIGN_OR_RETURN(std::size_t variant, read_variant_name(*tag, shape.variants));
     return TaggedValue{variant, &value, shape.tag};
   }
   if (const JsonArray* a = value.get_array(); a != nullptr && shape.array_form) {
-    if (a->empty()) return missing_field(shape.tag);
+    if (a->empty()) return about(value, missing_field(shape.tag));
     VOSTREL_ASSIGN_OR_RETURN(std::size_t variant, read_variant_name(a->front(), shape.variants));
     return TaggedValue{variant, &value, shape.tag};
   }
@@ -393,10 +406,10 @@ Result<TaggedValue> read_tag(const JsonValue& value, const TaggedShape& shape) {
 
 Status read_variant_fields(const TaggedValue& tagged, const RecordShape& shape,
                            FieldReader read_field) {
-  if (const JsonObject* o = tagged.value->get_object()) {
-    return read_record_object(*o, shape, tagged.tag, true, read_field);
+  if (tagged.value->is_object()) {
+    return read_record_object(*tagged.value, shape, tagged.tag, true, read_field);
   }
-  return read_record_array(tagged.value->as_array(), 1, shape, read_field);
+  return read_record_array(*tagged.value, 1, shape, read_field);
 }
 
 namespace {
@@ -415,21 +428,151 @@ std::pair<std::size_t, std::size_t> line_column(std::string_view text, std::size
   return {line, end - line_start};
 }
 
-}  // namespace
+// One step from a value to a child: an array index, or an object key.
+struct PathStep {
+  bool in_object;
+  std::size_t index;
+  const std::string* key;
+};
 
-Status read_json_text(std::string_view text, FunctionRef<Status(const JsonValue&)> read) {
-  JsonValue value;
-  JsonParseError parse_error;
-  if (!parse_json(text, value, parse_error)) return read_error(parse_error.text());
-  Status status = read(value);
-  if (status.ok()) return status;
+// The steps from `node` to `target`, found by address.
+bool find_path(const JsonValue& node, const JsonValue* target, std::vector<PathStep>& path) {
+  if (&node == target) return true;
+  if (const JsonArray* a = node.get_array()) {
+    for (std::size_t i = 0; i < a->size(); ++i) {
+      path.push_back({false, i, nullptr});
+      if (find_path((*a)[i], target, path)) return true;
+      path.pop_back();
+    }
+  } else if (const JsonObject* o = node.get_object()) {
+    for (const auto& [key, item] : *o) {
+      path.push_back({true, 0, &key});
+      if (find_path(item, target, path)) return true;
+      path.pop_back();
+    }
+  }
+  return false;
+}
+
+// Walks text that the JSON reader has accepted, to find where a value stands.
+class TextWalker {
+ public:
+  explicit TextWalker(std::string_view text) : t_(text) {}
+
+  void skip_ws(std::size_t& i) const {
+    while (i < t_.size() && (t_[i] == ' ' || t_[i] == '\t' || t_[i] == '\n' || t_[i] == '\r')) ++i;
+  }
+
+  void skip_string(std::size_t& i) const {
+    for (++i; t_[i] != '"'; ++i) {
+      if (t_[i] == '\\') ++i;
+    }
+    ++i;
+  }
+
+  void skip_value(std::size_t& i) const {
+    const char c = t_[i];
+    if (c == '"') {
+      skip_string(i);
+    } else if (c == '[' || c == '{') {
+      int depth = 0;
+      do {
+        const char d = t_[i];
+        if (d == '"') {
+          skip_string(i);
+          continue;
+        }
+        if (d == '[' || d == '{') ++depth;
+        if (d == ']' || d == '}') --depth;
+        ++i;
+      } while (depth > 0);
+    } else {
+      while (i < t_.size() && t_[i] != ',' && t_[i] != ']' && t_[i] != '}' && t_[i] != ' ' &&
+             t_[i] != '\t' && t_[i] != '\n' && t_[i] != '\r') {
+        ++i;
+      }
+    }
+  }
+
+  // The offset where the child named by `step` of the container at `i`
+  // starts; for a repeated key, its last occurrence (the value that counts).
+  std::optional<std::size_t> child(std::size_t i, const PathStep& step) const {
+    ++i;  // '[' or '{'
+    if (!step.in_object) {
+      for (std::size_t k = 0; k < step.index; ++k) {
+        skip_ws(i);
+        skip_value(i);
+        skip_ws(i);
+        ++i;  // ','
+      }
+      skip_ws(i);
+      return i;
+    }
+    std::optional<std::size_t> found;
+    for (;;) {
+      skip_ws(i);
+      if (t_[i] == '}') return found;
+      const std::size_t key_start = i;
+      skip_string(i);
+      JsonValue key;
+      JsonParseError ignored;
+      const bool same = parse_json(t_.substr(key_start, i - key_start), key, ignored) &&
+                        key.as_string() == *step.key;
+      skip_ws(i);
+      ++i;  // ':'
+      skip_ws(i);
+      if (same) found = i;
+      skip_value(i);
+      skip_ws(i);
+      if (t_[i] == ',') ++i;
+    }
+  }
+
+ private:
+  std::string_view t_;
+};
+
+// Where the value `site` of the document `root`, read from `text`, ends (the
+// offset after its last byte); the end of the document when it is not found.
+std::size_t end_of_site(std::string_view text, const JsonValue& root, const JsonValue* site) {
+  const TextWalker walker(text);
+  std::size_t i = 0;
+  walker.skip_ws(i);
+  std::vector<PathStep> path;
+  if (site != nullptr && find_path(root, site, path)) {
+    bool found = true;
+    for (const PathStep& step : path) {
+      auto child = walker.child(i, step);
+      if (!child) {
+        found = false;
+        break;
+      }
+      i = *child;
+    }
+    if (found) {
+      walker.skip_value(i);
+      return i;
+    }
+  }
   // The document parsed, so everything after the value is white space.
   std::size_t end = text.size();
   while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\n' ||
                      text[end - 1] == '\r')) {
     --end;
   }
-  const auto [line, column] = line_column(text, end);
+  return end;
+}
+
+}  // namespace
+
+Status read_json_text(std::string_view text, FunctionRef<Status(const JsonValue&)> read) {
+  JsonValue value;
+  JsonParseError parse_error;
+  if (!parse_json(text, value, parse_error)) return read_error(parse_error.text());
+  t_error_site = nullptr;
+  Status status = read(value);
+  if (status.ok()) return status;
+  const auto [line, column] = line_column(text, end_of_site(text, value, t_error_site));
   std::string message = std::move(status).error().message;
   message += " at line ";
   append_integer(message, line);

@@ -123,7 +123,20 @@ Status read_u16(const JsonValue& value, std::uint16_t& out);   // "u16"
 Status read_f64(const JsonValue& value, double& out);          // "f64"
 // An object copied entry by entry, keys kept in their order.
 Status read_map(const JsonValue& value, JsonObject& out);      // "a map"
-// Null reads as absent; any other value goes through `read_string`.
+// Null reads as absent; any other value goes through `read` (a fill-in
+// reader such as `read_string`).
+template <typename T, typename F>
+Status read_optional(const JsonValue& value, std::optional<T>& out, F&& read) {
+  if (value.is_null()) {
+    out.reset();
+    return ok_status();
+  }
+  T present{};
+  VOSTREL_TRY(read(value, present));
+  out = std::move(present);
+  return ok_status();
+}
+// `read_optional` of a string.
 Status read_optional_string(const JsonValue& value, std::optional<std::string>& out);
 
 // The array, or "invalid type: {}, expected a sequence".
@@ -258,7 +271,9 @@ Status read_variant_fields(const TaggedValue& tagged, const RecordShape& shape,
 
 // Parses `text` and reads the value with `read`. Every failure, of the JSON
 // reader or of `read`, is a Value error reading "{message} at line {} column
-// {}"; a failure of `read` is placed at the end of the document's value.
+// {}". A refusal made with this toolkit is placed at the end of the value it
+// is about (for a missing field, the record; for an unknown field, that
+// field's value); any other failure of `read` at the end of the document.
 Status read_json_text(std::string_view text, FunctionRef<Status(const JsonValue&)> read);
 
 template <typename T, typename F>

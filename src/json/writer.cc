@@ -192,6 +192,13 @@ const char* put_escaped_non_ascii(Sink& sink, const char* p, const char* end) {
       // Two-byte characters (Latin, Greek, Cyrillic ...) need no automaton.
       cp = ((b0 & 0x1Fu) << 6) | (static_cast<unsigned char>(p[1]) & 0x3Fu);
       p += 2;
+    } else if (b0 >= 0xE1 && b0 <= 0xEF && b0 != 0xED && end - p >= 3 &&
+               (static_cast<unsigned char>(p[1]) & 0xC0) == 0x80 &&
+               (static_cast<unsigned char>(p[2]) & 0xC0) == 0x80) {
+      // Three-byte characters outside the narrow forms (CJK, punctuation ...).
+      cp = ((b0 & 0x0Fu) << 12) | ((static_cast<unsigned char>(p[1]) & 0x3Fu) << 6) |
+           (static_cast<unsigned char>(p[2]) & 0x3Fu);
+      p += 3;
     } else {
       const json_scan::Decoded d = json_scan::decode_utf8(p, end);
       cp = d.cp;

@@ -55,20 +55,11 @@ std::optional<double> parse_decimal_double(std::string_view text) {
     negative = body[0] == '-';
     body.remove_prefix(1);
   }
-  const auto iequals = [](std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-      char c = a[i];
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-      if (c != b[i]) return false;
-    }
-    return true;
-  };
-  if (iequals(body, "inf") || iequals(body, "infinity")) {
+  if (unicode::ascii_iequals(body, "inf") || unicode::ascii_iequals(body, "infinity")) {
     return negative ? -std::numeric_limits<double>::infinity()
                     : std::numeric_limits<double>::infinity();
   }
-  if (iequals(body, "nan")) return std::numeric_limits<double>::quiet_NaN();
+  if (unicode::ascii_iequals(body, "nan")) return std::numeric_limits<double>::quiet_NaN();
   std::size_t i = 0;
   const auto digits = [&]() {
     const std::size_t start = i;
@@ -135,10 +126,7 @@ JsonValue coerce(const JsonValue& v, ResultType type) {
       return JsonValue(0.0);
     case ResultType::kBool:
       if (v.is_string()) {
-        std::string lowered(unicode::trim(v.as_string()));
-        for (char& c : lowered) {
-          if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-        }
+        const std::string lowered = unicode::ascii_lowercase(unicode::trim(v.as_string()));
         return JsonValue(lowered == "1" || lowered == "yes" || lowered == "true");
       }
       // Python's str() of a number is "1" only for the integer 1.
@@ -238,11 +226,26 @@ JsonObject extract_result_fields(std::string_view reply,
 std::string strip_result_fence(std::string_view reply) {
   const std::size_t fence = reply.find("```");
   if (fence == std::string_view::npos) return std::string(unicode::trim(reply));
-  std::string tail(reply.substr(fence));
-  RE2::GlobalReplace(&tail, result_block_pattern(), "");
-  std::string stripped(reply.substr(0, fence));
-  stripped += tail;
-  return std::string(unicode::trim(stripped));
+  // One copy of the reply: the text between the blocks is appended as the
+  // blocks are found, and the trim happens in place. Blocks are never empty,
+  // so every search starts past the last one.
+  const re2::StringPiece input(reply.data(), reply.size());
+  std::string out;
+  out.reserve(reply.size());
+  std::size_t kept = 0;
+  re2::StringPiece block;
+  while (result_block_pattern().Match(input, fence > kept ? fence : kept, input.size(),
+                                      RE2::UNANCHORED, &block, 1)) {
+    const std::size_t start = static_cast<std::size_t>(block.data() - reply.data());
+    out.append(reply, kept, start - kept);
+    kept = start + block.size();
+  }
+  out.append(reply, kept);
+  const std::string_view trimmed = unicode::trim(out);
+  const std::size_t lead = static_cast<std::size_t>(trimmed.data() - out.data());
+  out.resize(lead + trimmed.size());
+  out.erase(0, lead);
+  return out;
 }
 
 }  // namespace vostrel::orchestrator

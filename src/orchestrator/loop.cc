@@ -57,7 +57,7 @@ void force_or_retry(OrchestratorLoop& loop, std::int64_t retry,
 std::vector<AgentAssignment> batch_instructions(const OrchestratorLoop& loop,
                                                 std::vector<AgentAssignment> assignments) {
   for (AgentAssignment& a : assignments) {
-    a.instruction = participant_instruction(loop, a.instruction);
+    a.instruction = participant_instruction(loop, std::move(a.instruction));
   }
   return assignments;
 }
@@ -129,7 +129,7 @@ void accept_orchestrator_reply(OrchestratorLoop& loop, std::int64_t retry, std::
     return;
   }
   if (addressed) {
-    std::string instruction = participant_instruction(loop, words);
+    std::string instruction = participant_instruction(loop, std::move(words));
     loop.stage =
         LoopStage{LoopStage::Participant{std::move(addressed->name), std::move(instruction)}};
     return;
@@ -398,9 +398,9 @@ Status accept_partial_batch_replies(OrchestratorLoop& loop,
   return ok_status();
 }
 
-std::string participant_instruction(const OrchestratorLoop& loop, std::string_view words) {
+std::string participant_instruction(const OrchestratorLoop& loop, std::string words) {
   const harness::PhaseSpec* phase = loop.scheduler.current_phase();
-  if (phase == nullptr) return std::string(words);
+  if (phase == nullptr) return words;
   std::string header = "[Phase: " + phase->name + "]";
   if (!phase->instruction.empty()) header += " " + phase->instruction;
   if (phase->rethink) {
@@ -408,10 +408,9 @@ std::string participant_instruction(const OrchestratorLoop& loop, std::string_vi
     header += kRethinkPhaseNote;
   }
   if (words.empty()) return header;
-  std::string out(words);
-  out += "\n\n";
-  out += header;
-  return out;
+  words += "\n\n";
+  words += header;
+  return words;
 }
 
 std::string retry_feedback(const OrchestratorLoop& loop) {

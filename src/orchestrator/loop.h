@@ -104,7 +104,7 @@ Status accept_partial_batch_replies(OrchestratorLoop& loop,
 
 // The instruction a participant is given for the orchestrator's `words`: the
 // words with the current phase's header after them.
-std::string participant_instruction(const OrchestratorLoop& loop, std::string_view words);
+std::string participant_instruction(const OrchestratorLoop& loop, std::string words);
 // The feedback for an unusable orchestrator reply.
 std::string retry_feedback(const OrchestratorLoop& loop);
 // The Batch of a batch reply, or the error text to answer it with.

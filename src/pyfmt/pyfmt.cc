@@ -104,4 +104,18 @@ std::string py_repr_str(std::string_view text) {
   return out;
 }
 
+std::string_view py_type_name(const JsonValue& value) {
+  switch (value.type()) {
+    case JsonType::kNull: return "NoneType";
+    case JsonType::kBool: return "bool";
+    case JsonType::kUInt:
+    case JsonType::kInt: return "int";
+    case JsonType::kDouble: return "float";
+    case JsonType::kString: return "str";
+    case JsonType::kArray: return "list";
+    case JsonType::kObject: return "dict";
+  }
+  return "NoneType";
+}
+
 }  // namespace vostrel

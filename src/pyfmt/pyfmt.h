@@ -21,6 +21,10 @@ std::string py_str(const JsonValue& value);
 // The text as Python's repr() quotes it.
 std::string py_repr_str(std::string_view text);
 
+// "NoneType", "bool", "int", "float", "str", "list" or "dict": the name of the
+// Python type the value converts to.
+std::string_view py_type_name(const JsonValue& value);
+
 }  // namespace vostrel
 
 #endif  // VOSTREL_PYFMT_PYFMT_H_

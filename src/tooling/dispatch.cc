@@ -11,20 +11,6 @@ namespace vostrel::tooling {
 
 namespace {
 
-std::string_view python_type_name(const JsonValue& value) {
-  switch (value.type()) {
-    case JsonType::kNull: return "NoneType";
-    case JsonType::kBool: return "bool";
-    case JsonType::kUInt:
-    case JsonType::kInt: return "int";
-    case JsonType::kDouble: return "float";
-    case JsonType::kString: return "str";
-    case JsonType::kArray: return "list";
-    case JsonType::kObject: return "dict";
-  }
-  return "object";
-}
-
 // Whether `value` is of the kind a schema "type" names; nothing when the word
 // names no kind this check knows (the type is then not checked).
 std::optional<bool> has_schema_type(std::string_view type, const JsonValue& value) {
@@ -162,7 +148,7 @@ std::vector<std::string> validate_arguments(const JsonValue& schema, const JsonO
       const std::optional<bool> matches = has_schema_type(type->as_string(), value);
       if (matches.has_value() && !*matches) {
         issues.push_back("argument '" + name + "' must be " + type->as_string() + ", got " +
-                         std::string(python_type_name(value)));
+                         std::string(py_type_name(value)));
       }
     }
     if (const JsonValue* allowed = property->find("enum");

@@ -561,18 +561,4 @@ Result<JsonValue> yaml_to_json(std::string_view text) {
   return std::move(built.value);
 }
 
-std::string_view python_type_name(const JsonValue& value) {
-  switch (value.type()) {
-    case JsonType::kNull: return "NoneType";
-    case JsonType::kBool: return "bool";
-    case JsonType::kUInt:
-    case JsonType::kInt: return "int";
-    case JsonType::kDouble: return "float";
-    case JsonType::kString: return "str";
-    case JsonType::kArray: return "list";
-    case JsonType::kObject: return "dict";
-  }
-  return "NoneType";
-}
-
 }  // namespace vostrel::yaml

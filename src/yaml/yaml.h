@@ -64,10 +64,6 @@ FrontmatterBlock split_frontmatter_block(std::string_view text);
 // other value (null included) in Python str() form; trimmed of white space.
 std::string frontmatter_text(const JsonObject& mapping, std::string_view key);
 
-// "NoneType", "bool", "int", "float", "str", "list" or "dict": the Python type name
-// of the value a YAML text loads to.
-std::string_view python_type_name(const JsonValue& value);
-
 }  // namespace vostrel::yaml
 
 #endif  // VOSTREL_YAML_YAML_H_

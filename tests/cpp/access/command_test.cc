@@ -194,6 +194,15 @@ TEST(CheckHost, Reduction) {
   }
 }
 
+TEST(CheckHost, RefusalQuotesLikePython) {
+  const AccessPolicy p = make_policy([](AccessPolicyConfig& c) { c.allowed_hosts = {"example.com"}; });
+  Status s = p.check_host("https://O'Brien.example:8080/x", "it's me");
+  ASSERT_FALSE(s.ok());
+  EXPECT_EQ(s.error().message,
+            "https://O'Brien.example:8080/x names the host \"o'brien.example\", which is not in allowed_hosts "
+            "(example.com). Name it there to let \"it's me\" reach it.");
+}
+
 TEST(AuthorizeCommand, ApprovalStep) {
   auto approver_yes = std::make_shared<CountingApprover>(true);
   auto approver_no = std::make_shared<CountingApprover>(false);

@@ -227,6 +227,8 @@ TEST_F(PathTest, NulByteIsRefused) {
   Result<std::string> r = policy().check_path("read", std::string(at("w/sub/file")) + std::string("\0x", 2), "");
   ASSERT_FALSE(r.ok());
   EXPECT_EQ(r.error().kind, ErrorKind::kAccessDenied);
+  EXPECT_EQ(r.error().message,
+            "read names a path with a NUL byte, which no file name may contain; the path is refused.");
 }
 
 TEST_F(PathTest, HomeWorkspace) {

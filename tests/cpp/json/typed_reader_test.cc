@@ -124,6 +124,12 @@ TEST(TypedReaderTest, OptionalStringAndLists) {
   ASSERT_TRUE(read_optional_string(JsonValue(""), o).ok());
   EXPECT_EQ(o, std::optional<std::string>(""));
 
+  std::optional<std::uint32_t> limit = 3;
+  ASSERT_TRUE(read_optional(JsonValue(7), limit, read_u32).ok());
+  EXPECT_EQ(limit, std::optional<std::uint32_t>(7));
+  EXPECT_EQ(error_of(read_optional(JsonValue(-1), limit, read_u32)),
+            "invalid value: integer `-1`, expected u32");
+
   std::vector<std::string> items;
   ASSERT_TRUE(read_list(parse_or_fail(R"(["a","b"])"), items, read_string).ok());
   EXPECT_EQ(items, (std::vector<std::string>{"a", "b"}));
@@ -272,15 +278,52 @@ TEST(TypedReaderTest, TaggedUnions) {
   }
 }
 
+// A list of samples read from text, to show where refusals are placed.
+Result<std::vector<Sample>> read_samples(const JsonValue& v) {
+  std::vector<Sample> out;
+  VOSTREL_TRY(read_list(v, out, [](const JsonValue& x, Sample& sample) -> Status {
+    VOSTREL_ASSIGN_OR_RETURN(sample, read_sample(x, UnknownKeys::kRefuse));
+    return ok_status();
+  }));
+  return out;
+}
+
 TEST(TypedReaderTest, JsonTextErrorsCarryPositions) {
-  auto read = [](const JsonValue& v) { return read_sample(v, UnknownKeys::kRefuse); };
-  auto ok = read_json_text_as<Sample>(R"({"name":"a","count":1})", read);
+  auto ok = read_json_text_as<std::vector<Sample>>(R"([{"name":"a","count":1}])", read_samples);
   ASSERT_TRUE(ok.ok());
-  EXPECT_EQ(ok->name, "a");
-  EXPECT_EQ(error_of(read_json_text_as<Sample>("{\"name\":\"a\",\n \"x\":1}\n\n", read)),
-            "unknown field `x`, expected one of `name`, `count`, `note` at line 2 column 7");
-  EXPECT_EQ(error_of(read_json_text_as<Sample>("{\"name\":", read)),
-            "EOF while parsing a value at line 1 column 8");
+  EXPECT_EQ(ok->at(0).name, "a");
+  struct Case {
+    const char* name;
+    const char* text;
+    const char* expected;
+  } cases[] = {
+      {"unknown field: at its value",
+       "[{\"name\":\"a\",\n \"x\":[1,\n2]}]\n\n",
+       "unknown field `x`, expected one of `name`, `count`, `note` at line 3 column 2"},
+      {"missing field: at the end of its record",
+       "[{\"name\":\"a\",\"count\":1},\n {\"name\":\"b\"} ]",
+       "missing field `count` at line 2 column 13"},
+      {"wrong type: at the value",
+       "[ {\"count\": 1, \"name\": \"a\"}, {\"name\": \"b\", \"count\": \"2\"}]",
+       "invalid type: string \"2\", expected i64 at line 1 column 55"},
+      {"a repeated key: at the value that counts",
+       "[{\"count\":\"x\",\"name\":\"a\",\"count\":true}]",
+       "invalid type: boolean `true`, expected i64 at line 1 column 37"},
+      {"escaped key",
+       "[{\"n\\u0061me\":5,\"count\":1}]",
+       "invalid type: integer `5`, expected a string at line 1 column 15"},
+      {"not a list: the whole document",
+       " {\"name\":\"a\"} ",
+       "invalid type: map, expected a sequence at line 1 column 13"},
+      {"JSON error", "[{\"name\":", "EOF while parsing a value at line 1 column 9"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(error_of(read_json_text_as<std::vector<Sample>>(c.text, read_samples)), c.expected);
+  }
+  // A refusal the toolkit did not make is placed at the end of the document.
+  auto own = read_json_text(" [1, 2]\n", [](const JsonValue&) -> Status { return read_error("no"); });
+  EXPECT_EQ(error_of(own), "no at line 1 column 7");
 }
 
 }  // namespace

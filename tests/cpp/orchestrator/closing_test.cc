@@ -136,6 +136,9 @@ TEST(ExtractResultFields, FindingTheBlock) {
       {"no object", "Just words.", R"({"verdict":"","score":0})", "Just words."},
       {"lazy capture stops at the first closing fence",
        "```json\n{\"score\": 3}\n```\ntext }\n```", R"({"verdict":"","score":3})", "text }\n```"},
+      {"a fence that opens no block is kept",
+       "```\nnot a block\n```\nS.\n```json\n{\"score\": 6}\n```\n", R"({"verdict":"","score":6})",
+       "```\nnot a block\n```\nS."},
       {"unicode white space before the line feed",
        "S.\n```json\xC2\xA0\n{\"score\": 4}\xE3\x80\x80\n```", R"({"verdict":"","score":4})", "S."},
   };

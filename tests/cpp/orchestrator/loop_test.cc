@@ -144,7 +144,7 @@ TEST(OrchestratorLoop, ReplyClassificationOrder) {
        "```vostrel\n{\"parallel\": [], \"why\": \"x\"}\n```",
        {"deliver Mod #1 orchestrator: ```vostrel\n{\"parallel\": [], \"why\": \"x\"}\n```",
         "directive: Invalid batch: Invalid batch assignments: unknown field `why`, expected "
-        "`parallel` at line 1 column 28. " + feedback_for("Ann")},
+        "`parallel` at line 1 column 27. " + feedback_for("Ann")},
        R"({"stage":"orchestrator","retry":1})"},
       {"batch with a JSON syntax error", "```vostrel\n{\"parallel\": [}\n```",
        {"deliver Mod #1 orchestrator: ```vostrel\n{\"parallel\": [}\n```",
