@@ -27,7 +27,7 @@ struct CurlSetting {
   std::variant<long, const char*, const curl_blob*> value;
 };
 
-inline constexpr std::size_t kFixedSettingCount = 12;
+inline constexpr std::size_t kFixedSettingCount = 13;
 
 // The fixed part of a client's configuration: HTTP/1.1 only, TLS verified
 // against the built-in roots and nothing else, no proxy from the environment,

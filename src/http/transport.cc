@@ -39,6 +39,9 @@ std::array<CurlSetting, kFixedSettingCount> fixed_client_settings(long timeout_m
       {CURLOPT_SSL_VERIFYPEER, 1L},
       {CURLOPT_SSL_VERIFYHOST, 2L},
       {CURLOPT_TIMEOUT_MS, std::max(timeout_ms, 1L)},
+      // The client otherwise gives up connecting after five minutes whatever
+      // the overall time-out says.
+      {CURLOPT_CONNECTTIMEOUT_MS, std::max(timeout_ms, 1L)},
       {CURLOPT_POST, 1L},
   }};
 }

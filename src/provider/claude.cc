@@ -124,7 +124,8 @@ Result<ProviderResponse> ClaudeProvider::chat(std::string_view model, const Mess
   Result<JsonValue> reply = http::transport_post(config_.base_url + "/messages", JsonValue(std::move(body)),
                                                  headers, config_.timeout_sec);
   if (!reply.ok()) return redact_secret(std::move(reply).error(), config_.auth.secret);
-  return read_claude_reply(std::move(reply).value(), model);
+  // The reply checks quote the whole reply, which may echo the credential.
+  return without_secret(read_claude_reply(std::move(reply).value(), model), config_.auth.secret);
 }
 
 }  // namespace vostrel::provider

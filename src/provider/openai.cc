@@ -57,9 +57,14 @@ JsonObject tool_arguments(const JsonValue* arguments) {
   return JsonObject{{"raw", std::move(parsed)}};
 }
 
-Result<ProviderResponse> without_secret(Result<ProviderResponse> reply, std::string_view secret) {
-  if (reply.ok()) return reply;
-  return redact_secret(std::move(reply).error(), secret);
+// Whether a header of that name carries a credential ("Authorization",
+// "x-api-key", "api-key", "X-Auth-Token", ...).
+bool names_credential(std::string_view name) {
+  const std::string lower = unicode::ascii_lowercase(name);
+  for (std::string_view word : {"auth", "key", "token", "secret"}) {
+    if (lower.find(word) != std::string::npos) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -233,9 +238,19 @@ Result<ProviderResponse> CustomProvider::chat(std::string_view model, const Mess
   add_reasoning_effort(body, effort_to_send(state_, effort));
   for (const auto& [key, value] : config_.extra_body) body.insert(key, value);
   add_tools_to_body(body, tools_dialect(state_), tools);
-  return without_secret(
+  Result<ProviderResponse> reply = without_secret(
       send_openai_shaped(config_.url, std::move(body), headers, config_.timeout_sec, model),
       config_.api_key);
+  // A custom endpoint's credential may be one of the extra headers instead.
+  for (const http::Header& extra : config_.extra_headers) {
+    if (reply.ok() || !names_credential(extra.first)) continue;
+    reply = without_secret(std::move(reply), extra.second);
+    // "Bearer <token>": the token alone may be echoed too.
+    if (std::size_t space = extra.second.rfind(' '); space != std::string::npos) {
+      reply = without_secret(std::move(reply), std::string_view(extra.second).substr(space + 1));
+    }
+  }
+  return reply;
 }
 
 }  // namespace vostrel::provider

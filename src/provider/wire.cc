@@ -1,6 +1,7 @@
 #include "provider/wire.h"
 
 #include <cmath>
+#include <utility>
 
 #include "pyfmt/pyfmt.h"
 
@@ -44,6 +45,11 @@ CoreError redact_secret(CoreError error, std::string_view secret) {
   if (secret.size() < 8) return error;
   for (std::string* text : {&error.message, &error.url, &error.body, &error.cause}) redact(*text, secret);
   return error;
+}
+
+Result<ProviderResponse> without_secret(Result<ProviderResponse> reply, std::string_view secret) {
+  if (reply.ok()) return reply;
+  return redact_secret(std::move(reply).error(), secret);
 }
 
 }  // namespace vostrel::provider

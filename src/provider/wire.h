@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "json/value.h"
+#include "provider/response.h"
 #include "utils/error.h"
 
 namespace vostrel::provider {
@@ -37,6 +38,9 @@ CoreError indicates_error(std::string_view model, std::string_view reason, const
 // Replaces every occurrence of `secret` in the texts of `error`: a credential
 // echoed back by an endpoint must not reach logs or error texts.
 CoreError redact_secret(CoreError error, std::string_view secret);
+
+// `reply` unchanged, or its error with `secret` redacted.
+Result<ProviderResponse> without_secret(Result<ProviderResponse> reply, std::string_view secret);
 
 }  // namespace vostrel::provider
 

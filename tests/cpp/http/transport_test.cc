@@ -348,6 +348,14 @@ TEST(ClientSettingsTest, PinTlsToBuiltInRootsAndDisableProxyAndRedirects) {
   EXPECT_EQ(long_of(CURLOPT_SSL_VERIFYPEER), 1L);
   EXPECT_EQ(long_of(CURLOPT_SSL_VERIFYHOST), 2L);
   EXPECT_EQ(long_of(CURLOPT_TIMEOUT_MS), 60000L);
+  // The client's own connect limit (five minutes) must not cut a longer time-out short.
+  auto long_settings = detail::fixed_client_settings(detail::timeout_ms_for(600));
+  const detail::CurlSetting* connect = nullptr;
+  for (const auto& s : long_settings) {
+    if (s.option == CURLOPT_CONNECTTIMEOUT_MS) connect = &s;
+  }
+  ASSERT_NE(connect, nullptr);
+  EXPECT_EQ(std::get<long>(connect->value), 600000L);
   const curl_blob* roots = std::get<const curl_blob*>(find(CURLOPT_CAINFO_BLOB)->value);
   EXPECT_EQ(roots->data, static_cast<const void*>(kCaRootsPem));
   EXPECT_EQ(roots->len, kCaRootsPemSize);
@@ -367,9 +375,10 @@ class GateTransport : public Transport {
     cv_.wait(lock, [&] { return open_; });
     return JsonValue(tag_);
   }
-  void wait_entered() {
+  // False when no call arrived within a few seconds.
+  bool wait_entered() {
     std::unique_lock lock(mutex_);
-    cv_.wait(lock, [&] { return entered_; });
+    return cv_.wait_for(lock, std::chrono::seconds(10), [&] { return entered_; });
   }
   void open() {
     std::lock_guard lock(mutex_);
@@ -392,20 +401,24 @@ TEST(TransportSlotTest, ReplacementLetsAPostInFlightFinishOnTheOldTransport) {
   new_transport->open();
   install_transport(old_transport);
   auto in_flight = std::async(std::launch::async, [] { return transport_post("u", kPayload, {}, 1); });
-  old_transport->wait_entered();
+  const bool entered = old_transport->wait_entered();
   install_transport(new_transport);
   std::weak_ptr<GateTransport> old_weak = old_transport;
   old_transport.reset();
-  EXPECT_FALSE(old_weak.expired()) << "the call in flight keeps its transport alive";
+  const bool kept_alive = !old_weak.expired();
   Result<JsonValue> after = transport_post("u", kPayload, {}, 1);
+  // Let the held call finish before anything can end the test: the future's
+  // thread must be joined on every path.
+  if (auto old_gate = old_weak.lock()) old_gate->open();
+  Result<JsonValue> first = in_flight.get();
+  install_transport(before);
+  ASSERT_TRUE(entered);
+  EXPECT_TRUE(kept_alive) << "the call in flight keeps its transport alive";
   ASSERT_TRUE(after.ok());
   EXPECT_EQ(after->as_string(), "new");
-  old_weak.lock()->open();
-  Result<JsonValue> first = in_flight.get();
   ASSERT_TRUE(first.ok());
   EXPECT_EQ(first->as_string(), "old");
   EXPECT_TRUE(old_weak.expired());
-  install_transport(before);
 }
 
 TEST(TransportSlotTest, DefaultTransportServesConcurrentPosts) {
@@ -429,6 +442,28 @@ TEST(TransportSlotTest, DefaultTransportServesConcurrentPosts) {
     ASSERT_TRUE(r.ok()) << r.error().error_text();
     EXPECT_EQ(to_json(*r->find("choices")->as_array()[0].find("message")->find("content")), "\"together\"");
   }
+}
+
+}  // namespace
+}  // namespace vostrel::http
+
+namespace vostrel::http {
+namespace {
+
+// A long run of requests (a benchmark) must not pile every body up in the
+// test server: it keeps the recent ones and counts them all.
+TEST(LoopbackServerTest, KeepsRecentRequestsAndCountsAll) {
+  LoopbackServer server;
+  constexpr std::size_t kPosts = LoopbackServer::kKeptRequests + 4;
+  for (std::size_t i = 0; i < kPosts; ++i) {
+    JsonValue payload = JsonObject{{"n", i}};
+    ASSERT_TRUE(post_json(server.url("/v1/chat/completions"), payload, {}, 30).ok());
+  }
+  EXPECT_EQ(server.request_count(), kPosts);
+  std::vector<testing::HttpRequest> kept = server.requests();
+  ASSERT_EQ(kept.size(), LoopbackServer::kKeptRequests);
+  EXPECT_EQ(kept.front().body, to_json(JsonObject{{"n", kPosts - LoopbackServer::kKeptRequests}}));
+  EXPECT_EQ(server.last_request().body, to_json(JsonObject{{"n", kPosts - 1}}));
 }
 
 }  // namespace

@@ -134,6 +134,11 @@ TEST_F(ClaudeWireTest, KeepsTheKeyOutOfErrors) {
   ASSERT_FALSE(r.ok());
   EXPECT_EQ(r.error().kind, ErrorKind::kProviderHttp);
   EXPECT_EQ(r.error().body, "invalid x-api-key [redacted]");
+  // A reply that quotes the key back in its "error" is quoted without it.
+  server_.push(ScriptedReply::json_text(R"({"error":{"message":"key sk-ant-api03-secretsecret revoked"}})"));
+  Result<ProviderResponse> quoted = p.chat("c", {}, std::nullopt, ReasoningEffort::kLow);
+  ASSERT_FALSE(quoted.ok());
+  EXPECT_EQ(quoted.error().message, "API error from c: {'error': {'message': 'key [redacted] revoked'}}");
 }
 
 TEST(ParseAnthropicToolCallsTest, ReadsToolUseBlocks) {

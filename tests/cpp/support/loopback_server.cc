@@ -5,6 +5,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -235,12 +236,12 @@ void LoopbackServer::set_fallback(std::function<ScriptedReply(const HttpRequest&
 
 std::vector<HttpRequest> LoopbackServer::requests() const {
   std::lock_guard lock(mutex_);
-  return requests_;
+  return std::vector<HttpRequest>(requests_.begin(), requests_.end());
 }
 
 std::size_t LoopbackServer::request_count() const {
   std::lock_guard lock(mutex_);
-  return requests_.size();
+  return request_count_;
 }
 
 HttpRequest LoopbackServer::last_request() const {
@@ -254,6 +255,8 @@ ScriptedReply LoopbackServer::next_reply(const HttpRequest& request) {
   {
     std::lock_guard lock(mutex_);
     requests_.push_back(request);
+    if (requests_.size() > kKeptRequests) requests_.pop_front();
+    ++request_count_;
     if (!queue_.empty()) {
       ScriptedReply reply = std::move(queue_.front());
       queue_.pop_front();
@@ -294,6 +297,10 @@ void LoopbackServer::accept_loop() {
     }
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    // A peer that connects and then stalls must not hold the server's
+    // destructor: reads give up after a while.
+    timeval read_limit{30, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &read_limit, sizeof read_limit);
     auto connection = std::make_unique<Connection>();
     Connection* raw = connection.get();
     raw->thread = std::thread([this, fd, raw] {

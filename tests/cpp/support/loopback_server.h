@@ -81,6 +81,9 @@ class LoopbackServer {
   LoopbackServer(const LoopbackServer&) = delete;
   LoopbackServer& operator=(const LoopbackServer&) = delete;
 
+  // How many of the latest requests `requests()` keeps.
+  static constexpr std::size_t kKeptRequests = 16;
+
   std::uint16_t port() const { return port_; }
   // "http://127.0.0.1:{port}{path}".
   std::string url(std::string_view path = "") const;
@@ -91,7 +94,9 @@ class LoopbackServer {
   // endpoints: ".../chat/completions" and ".../messages", anything else 404.
   void set_fallback(std::function<ScriptedReply(const HttpRequest&)> fallback);
 
+  // The latest requests (at most kKeptRequests), oldest first.
   std::vector<HttpRequest> requests() const;
+  // Every request received since the server started.
   std::size_t request_count() const;
   // The last request received; the server must have received one.
   HttpRequest last_request() const;
@@ -116,7 +121,8 @@ class LoopbackServer {
   std::condition_variable stop_cv_;
   std::deque<ScriptedReply> queue_;
   std::function<ScriptedReply(const HttpRequest&)> fallback_;
-  std::vector<HttpRequest> requests_;
+  std::deque<HttpRequest> requests_;  // the latest kKeptRequests
+  std::size_t request_count_ = 0;
   std::list<std::unique_ptr<Connection>> connections_;  // accept thread only, until stop
   std::thread accept_thread_;
 };
