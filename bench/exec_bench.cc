@@ -114,6 +114,9 @@ BENCHMARK_CAPTURE(BM_check_command, prefix, std::string("ls -la src"))->Unit(ben
 BENCHMARK_CAPTURE(BM_check_command, url_then_pattern,
                   std::string("git log --oneline https://api.github.com/repos/x/y?per_page=5"))
     ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_check_command, quoted_url,
+                  std::string("curl -H 'Accept: application/json' \"https://api.github.com/repos/x/y\""))
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_check_command, needs_approval,
                   std::string("rm -rf build && ./configure --prefix=/opt/x && make -j8"))
     ->Unit(benchmark::kMicrosecond);
