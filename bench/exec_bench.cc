@@ -107,6 +107,14 @@ BENCHMARK_CAPTURE(BM_check_path, inside_6_deep, tree().deep)->Unit(benchmark::kM
 BENCHMARK_CAPTURE(BM_check_path, through_link, tree().via_link)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_check_path, outside, std::string("/etc/passwd"))->Unit(benchmark::kMicrosecond);
 
+// A model can name a path of any length; its test must stay linear in it.
+std::string long_path() {
+  std::string path = tree().root + "/w";
+  for (int i = 0; i < 16384; ++i) path += "/x";
+  return path;
+}
+BENCHMARK_CAPTURE(BM_check_path, long_32KiB, long_path())->Unit(benchmark::kMillisecond);
+
 void BM_check_command(benchmark::State& state, const std::string& command) {
   const AccessPolicy policy = checking_policy();
   for (auto _ : state) benchmark::DoNotOptimize(policy.check_command(command, "alice"));
@@ -114,6 +122,9 @@ void BM_check_command(benchmark::State& state, const std::string& command) {
 BENCHMARK_CAPTURE(BM_check_command, prefix, std::string("ls -la src"))->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_check_command, url_then_pattern,
                   std::string("git log --oneline https://api.github.com/repos/x/y?per_page=5"))
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_check_command, quoted_url,
+                  std::string("curl -H 'Accept: application/json' \"https://api.github.com/repos/x/y\""))
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_check_command, needs_approval,
                   std::string("rm -rf build && ./configure --prefix=/opt/x && make -j8"))

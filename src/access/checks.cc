@@ -2,6 +2,7 @@
 #include <string>
 
 #include "access/policy.h"
+#include "exec/split.h"
 #include "pyfmt/pyfmt.h"
 #include "unicode/unicode.h"
 
@@ -23,6 +24,28 @@ bool is_shell_metachar(char32_t cp) {
     default:
       return false;
   }
+}
+
+// Tests every piece of `text` that holds "://" with `check_host`, pieces being
+// cut at white space and the shell metacharacters; the first refusal wins.
+Status check_urls(const AccessPolicy& policy, std::string_view text, std::string_view actor) {
+  std::size_t piece_start = 0;
+  for (std::size_t i = 0; i <= text.size();) {
+    std::size_t len = 1;
+    bool separator = i == text.size();
+    if (!separator) {
+      const unicode::DecodedChar c = unicode::decode_utf8(text, i);
+      len = c.length;
+      separator = unicode::is_white_space(c.code_point) || is_shell_metachar(c.code_point);
+    }
+    if (separator) {
+      std::string_view piece = text.substr(piece_start, i - piece_start);
+      if (piece.find("://") != std::string_view::npos) VOSTREL_TRY(policy.check_host(piece, actor));
+      piece_start = i + len;
+    }
+    i += len;
+  }
+  return ok_status();
 }
 
 }  // namespace
@@ -63,21 +86,14 @@ Result<CommandCheck> AccessPolicy::check_command(std::string_view command, std::
   // Every URL is tested before any allowing rule, so an auto-approved prefix
   // cannot carry a request to a host outside allowed_hosts. Quotes separate
   // pieces too, so quoting does not hide a URL.
-  std::size_t piece_start = 0;
-  for (std::size_t i = 0; i <= trimmed.size();) {
-    std::size_t len = 1;
-    bool separator = i == trimmed.size();
-    if (!separator) {
-      const unicode::DecodedChar c = unicode::decode_utf8(trimmed, i);
-      len = c.length;
-      separator = unicode::is_white_space(c.code_point) || is_shell_metachar(c.code_point);
-    }
-    if (separator) {
-      std::string_view piece = trimmed.substr(piece_start, i - piece_start);
-      if (piece.find("://") != std::string_view::npos) VOSTREL_TRY(check_host(piece, actor));
-      piece_start = i + len;
-    }
-    i += len;
+  VOSTREL_TRY(check_urls(*this, trimmed, actor));
+  // The program receives words, not this text: quotes and backslashes that
+  // the splitter removes could otherwise join a URL that no piece shows
+  // (https:'//'host, https:\/\/host). Scan the words, split as the runner
+  // splits them, as well; a command that does not split never runs.
+  if (!host_wildcards.empty() && trimmed.find_first_of("'\"\\") != std::string_view::npos) {
+    SplitResult split = split_command_words(command);
+    for (const std::string& word : split.words) VOSTREL_TRY(check_urls(*this, word, actor));
   }
 
   for (const std::string& prefix : approve_prefixes)

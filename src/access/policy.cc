@@ -39,9 +39,8 @@ std::string current_dir() {
 }
 
 // The target of the symbolic link at `path`, or nothing when it is no link
-// (or cannot be read, or the path holds a NUL byte).
+// (or cannot be read). `path` holds no NUL byte.
 std::optional<std::string> read_link(const std::string& path) {
-  if (path.find('\0') != std::string::npos) return std::nullopt;
   std::string buf(256, '\0');
   for (;;) {
     const ssize_t n = ::readlink(path.c_str(), buf.data(), buf.size());
@@ -72,16 +71,6 @@ void push_components(std::string_view path, std::deque<std::string>& out, bool a
   }
 }
 
-std::string join_components(const std::vector<std::string>& parts) {
-  if (parts.empty()) return "/";
-  std::string out;
-  for (const std::string& part : parts) {
-    out += '/';
-    out += part;
-  }
-  return out;
-}
-
 }  // namespace
 
 ExpandedPath expand_path_checked(std::string_view input) {
@@ -107,38 +96,58 @@ ExpandedPath expand_path_checked(std::string_view input) {
 
   std::deque<std::string> work;
   push_components(path, work, false);
-  std::vector<std::string> result;
+  // The result is built in place ("/a/b", empty for the root): each name is
+  // appended, tried as a link, and taken off again when it is one, so a path
+  // of many components costs time in proportion to its length.
+  struct Kept {
+    std::size_t start;  // where its "/" begins in `result`
+    bool has_nul;
+  };
+  std::string result;
+  std::vector<Kept> kept;
+  std::size_t kept_with_nul = 0;
   int budget = kSymlinkBudget;
   ExpandedPath out;
   while (!work.empty()) {
     std::string name = std::move(work.front());
     work.pop_front();
     if (name == "..") {
-      if (!result.empty()) result.pop_back();
+      if (!kept.empty()) {
+        result.resize(kept.back().start);
+        kept_with_nul -= kept.back().has_nul ? 1 : 0;
+        kept.pop_back();
+      }
       continue;
     }
-    std::string candidate = join_components(result);
-    if (candidate.size() > 1) candidate += '/';
-    candidate += name;
-    std::optional<std::string> target = budget < 0 ? std::nullopt : read_link(candidate);
+    const Kept part{result.size(), name.find('\0') != std::string::npos};
+    result += '/';
+    result += name;
+    // A candidate with a NUL byte names no file, so it is no link either.
+    std::optional<std::string> target =
+        budget < 0 || part.has_nul || kept_with_nul > 0 ? std::nullopt : read_link(result);
     if (target && budget == 0) {
       // One link more than the budget: the system would refuse the path
       // (ELOOP). The rest is kept as written, and the caller told, so that an
       // unresolved tail is never taken for a place inside an allowed tree.
       out.links_exhausted = true;
       budget = -1;
+      target.reset();
     }
-    if (budget < 0) {
-      result.push_back(std::move(name));
-    } else if (target) {
-      --budget;
-      if (target->starts_with("/")) result.clear();
-      push_components(*target, work, true);
-    } else {
-      result.push_back(std::move(name));
+    if (!target) {
+      kept.push_back(part);
+      kept_with_nul += part.has_nul ? 1 : 0;
+      continue;
     }
+    --budget;
+    result.resize(part.start);
+    if (target->starts_with("/")) {
+      result.clear();
+      kept.clear();
+      kept_with_nul = 0;
+    }
+    push_components(*target, work, true);
   }
-  out.path = join_components(result);
+  out.path = result.empty() ? "/" : std::move(result);
   return out;
 }
 

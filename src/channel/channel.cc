@@ -76,7 +76,8 @@ Status FileChannel::send_system(std::string_view message) {
 
 Result<std::shared_ptr<LogChannel>> LogChannel::create(std::string log_dir) {
   std::error_code ec;
-  std::filesystem::create_directories(std::filesystem::path(log_dir), ec);
+  // An empty directory names the current one, which exists.
+  if (!log_dir.empty()) std::filesystem::create_directories(std::filesystem::path(log_dir), ec);
   if (ec) return CoreError::io(log_dir + ": " + ec.message());
   std::filesystem::path path = std::filesystem::path(log_dir) / ("session_" + utc_compact_stamp(utc_now()) + ".jsonl");
   return std::shared_ptr<LogChannel>(new LogChannel(path.string()));

@@ -135,6 +135,12 @@ std::variant<ChildProcess, std::string> spawn_child(const std::vector<std::strin
   if (rc == 0) rc = posix_spawn_file_actions_adddup2(&fa.actions, out.fds[1], 1);
   if (rc == 0) rc = posix_spawn_file_actions_adddup2(&fa.actions, err.fds[1], 2);
   if (rc == 0) rc = posix_spawn_file_actions_addchdir_np(&fa.actions, cwd.c_str());
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+  // The child gets the three standard descriptors and nothing else: one the
+  // host left inheritable (a file opened without close-on-exec, a socket)
+  // would hand the command what its policy never allowed.
+  if (rc == 0) rc = posix_spawn_file_actions_addclosefrom_np(&fa.actions, 3);
+#endif
   if (rc != 0) return std::string(std::strerror(rc));
 
   SpawnAttr sa;

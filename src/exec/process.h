@@ -56,9 +56,10 @@ class ChildProcess {
 // Starts `words` (a program looked up in PATH unless it holds "/", and its
 // arguments) in `cwd`, with standard input from the null device, output and
 // error into new pipes (non-blocking on the parent's side), the inherited
-// environment, a new process group led by the child, and the default action
-// for SIGPIPE. On failure returns the system's error text ("nul byte found in
-// provided data" for a NUL in a word or in `cwd`). `nonblock_error` is set
+// environment, a new process group led by the child, the default action for
+// SIGPIPE, and no descriptor beyond the three standard ones. On failure
+// returns the system's error text ("nul byte found in provided data" for a NUL
+// in a word or in `cwd`). `nonblock_error` is set
 // (to errno) when the pipes could not be made non-blocking; the child is
 // running then and must be stopped.
 std::variant<ChildProcess, std::string> spawn_child(const std::vector<std::string>& words, const std::string& cwd,

@@ -125,6 +125,15 @@ TEST(CheckCommand, Table) {
       {"first refusal wins", hosts, "curl https://example.com https://evil.example/x https://other.example", "",
        denied_evil},
       {"url split at unicode space", hosts, "curl https://example.com\u00a0https://evil.example/x", "", denied_evil},
+      // What the program receives is scanned too: quotes and backslashes that
+      // the splitter removes cannot hide a URL by breaking up its "://".
+      {"url joined by single quotes", hosts, "curl https:'//'evil.example/x", "", denied_evil},
+      {"url joined by double quotes", hosts, "curl \"https:\"//evil.example/x", "", denied_evil},
+      {"url joined by backslashes", hosts, "curl https:\\/\\/evil.example/x", "", denied_evil},
+      {"url joined across a backslash-newline", hosts, "curl https:/\\\n/evil.example/x", "", denied_evil},
+      {"quoted text around an allowed url", hosts, "curl -H 'X-Note: see https://example.com now' https://example.com",
+       "", "allowed"},
+      {"unterminated quote is left to the splitter", hosts, "curl 'https://example.com", "", "allowed"},
       {"url names the actor", hosts, "curl ftp://nope.example", "alice",
        "ftp://nope.example names the host 'nope.example', which is not in allowed_hosts (example.com, "
        "*.test.org). Name it there to let 'alice' reach it."},

@@ -159,6 +159,19 @@ TEST(LogChannel, DirectoryThatCannotBeMade) {
   EXPECT_TRUE(made.error().message.starts_with(dir.path() + "/file/logs: ")) << made.error().message;
 }
 
+TEST(LogChannel, EmptyDirectoryIsTheCurrentOne) {
+  TempDir dir;
+  const fs::path previous = fs::current_path();
+  fs::current_path(dir.path());
+  Result<std::shared_ptr<LogChannel>> made = LogChannel::create("");
+  Status sent = made.ok() ? (*made)->send("Ada", "hi") : Status(made.error());
+  fs::current_path(previous);
+  ASSERT_TRUE(sent.ok()) << sent.error().message;
+  const std::string path = (*made)->paths()[0];
+  EXPECT_TRUE(path.starts_with("session_") && path.find('/') == std::string::npos) << path;
+  EXPECT_EQ(read_lines(dir.path() + "/" + path).size(), 1u);
+}
+
 // Records console lines in place of standard output for one test.
 class RecordingOutput : public ConsoleOutput {
  public:

@@ -1,5 +1,6 @@
 // Running commands: results and errors, time-outs, cancellation, process
 // groups, concurrency, the output cap, and the two entry points.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -222,6 +223,22 @@ TEST(ExecCommand, BrokenPipeSignalIsRestoredInTheChild) {
   ASSERT_TRUE(r.ok()) << r.error().message;
   const unsigned long long mask = std::stoull(r->substr(r->find(':') + 1), nullptr, 16);
   EXPECT_EQ(mask & (1ull << (SIGPIPE - 1)), 0ull) << *r;
+}
+
+TEST(ExecCommand, OnlyTheStandardDescriptorsReachTheChild) {
+  // A descriptor the host left inheritable (a file opened without
+  // close-on-exec, a socket) must not hand a command what its policy forbids.
+  const int fd = ::open("/etc/hostname", O_RDONLY);
+  ASSERT_GE(fd, 0);
+  const int high = ::dup2(fd, 200);
+  ASSERT_EQ(high, 200);
+  ::close(fd);
+  Result<std::string> r = run("test -e /proc/self/fd/200");
+  Result<std::string> standard = run("test -e /proc/self/fd/2");
+  ::close(high);
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.error().message, "Command failed (exit 1): test -e /proc/self/fd/200");
+  EXPECT_TRUE(standard.ok()) << standard.error().message;
 }
 
 TEST(ExecCommand, OutputIsCapped) {
