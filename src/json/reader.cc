@@ -377,11 +377,30 @@ class Reader {
     }
     if (!at_end() && (cur() == 'e' || cur() == 'E')) {
       is_float = true;
+      const std::size_t mantissa_end = index_;
       ++index_;
-      if (!at_end() && (cur() == '+' || cur() == '-')) ++index_;
+      bool negative_exponent = false;
+      if (!at_end() && (cur() == '+' || cur() == '-')) negative_exponent = s_[index_++] == '-';
       if (at_end()) return fail("EOF while parsing a value");
-      if (!is_digit(s_[index_++])) return fail("invalid number");
-      while (!at_end() && is_digit(cur())) ++index_;
+      const auto first_digit = static_cast<unsigned char>(s_[index_++]);
+      if (!is_digit(first_digit)) return fail("invalid number");
+      // The exponent is gathered in 32 bits. The digit that takes it past
+      // that ends the read there when the value can only be infinite; a zero
+      // value or a negative exponent reads on (the value is then zero).
+      std::int32_t exponent = first_digit - '0';
+      while (!at_end() && is_digit(cur())) {
+        const int digit = cur() - '0';
+        ++index_;
+        if (exponent > kMaxExponent / 10 ||
+            (exponent == kMaxExponent / 10 && digit > kMaxExponent % 10)) {
+          if (!negative_exponent && has_nonzero_digit(start, mantissa_end)) {
+            return fail("number out of range");
+          }
+          while (!at_end() && is_digit(cur())) ++index_;
+          break;
+        }
+        exponent = exponent * 10 + digit;
+      }
     }
     const char* b = s_.data() + start;
     const char* e = s_.data() + index_;
@@ -411,6 +430,16 @@ class Reader {
     }
     out = JsonValue(d);
     return true;
+  }
+
+  static constexpr std::int32_t kMaxExponent = std::numeric_limits<std::int32_t>::max();
+
+  // Whether the digits in [from, to) of the text include one from 1 to 9.
+  bool has_nonzero_digit(std::size_t from, std::size_t to) const {
+    for (std::size_t k = from; k < to; ++k) {
+      if (s_[k] >= '1' && s_[k] <= '9') return true;
+    }
+    return false;
   }
 
   // Whether a number that from_chars refused as out of range is too large

@@ -46,7 +46,14 @@ TEST(JsonReaderTest, ErrorMessagesAndPositions) {
       {"second line", "[\n  1,\n  ]", "trailing comma at line 3 column 3"},
       {"overflow", "1e400", "number out of range at line 1 column 5"},
       {"negative overflow", "-1e400", "number out of range at line 1 column 6"},
-      {"huge exponent", "1e99999999999999999999", "number out of range at line 1 column 22"},
+      // An exponent beyond 32 bits stops the read at the digit that took it
+      // there, when the value is not zero and the exponent not negative.
+      {"huge exponent", "1e99999999999999999999", "number out of range at line 1 column 12"},
+      {"huge exponent with sign", "[2.5E+21474836480]", "number out of range at line 1 column 16"},
+      {"huge exponent after zeros", "0.0001e99999999999", "number out of range at line 1 column 17"},
+      {"huge exponent of a long integer", "100000000000000000000e9999999999999",
+       "number out of range at line 1 column 32"},
+      {"largest 32-bit exponent", "1e2147483647", "number out of range at line 1 column 12"},
       {"just past the largest double", "1.7976931348623159e308", "number out of range at line 1 column 22"},
       {"400-digit integer", "1" + std::string(400, '0'), "number out of range at line 1 column 401"},
       // Strings are UTF-8; a bad byte is reported after the closing quote.
@@ -115,6 +122,9 @@ TEST(JsonReaderTest, NumberKinds) {
       {"-1e-400", JsonType::kDouble, "-0.0"},
       {"1e-99999999999999999999", JsonType::kDouble, "0.0"},
       {"0e999999", JsonType::kDouble, "0.0"},
+      {"0.000e99999999999999999999", JsonType::kDouble, "0.0"},
+      {"-0e+99999999999999999999", JsonType::kDouble, "-0.0"},
+      {"-1.5e-99999999999999999999", JsonType::kDouble, "-0.0"},
       {"2.5e-324", JsonType::kDouble, "5e-324"},
       {"1.7976931348623157e308", JsonType::kDouble, "1.7976931348623157e+308"},
   };

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "json/writer.h"
@@ -122,6 +124,37 @@ TEST(JsonObjectTest, IndexAgreesWithPlainListUnderRandomChanges) {
       }
     }
   }
+}
+
+// Batch workers read one shared document at once: lookups, copies and writes
+// of a large (indexed) object must not change it, which the thread sanitizer
+// would report.
+TEST(JsonObjectTest, ConcurrentReadsOfOneObject) {
+  JsonObject o;
+  for (int i = 0; i < 500; ++i) o.insert("k" + std::to_string(i), JsonObject{{"v", i}});
+  const JsonValue doc(std::move(o));
+  const std::string expected = to_json(doc);
+  std::vector<std::thread> threads;
+  std::atomic<int> faults{0};
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 20; ++round) {
+        const JsonObject& obj = doc.as_object();
+        for (int i = t; i < 500; i += 3) {
+          const std::string key = "k" + std::to_string(i);
+          const JsonValue* v = obj.find(key);
+          if (v == nullptr || *v->find("v") != JsonValue(i) || obj.index_of(key) != std::size_t(i)) {
+            faults.fetch_add(1);
+          }
+        }
+        if (obj.find("absent") != nullptr) faults.fetch_add(1);
+        const JsonObject copy = obj;
+        if (!(copy == obj) || to_json(doc) != expected) faults.fetch_add(1);
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(faults.load(), 0);
 }
 
 TEST(JsonValueTest, KindsStayApart) {
