@@ -22,6 +22,7 @@ SplitResult split_command_words(std::string_view s) {
       }
       ++i;
     } else if (c == '#' && !in_word) {
+      result.dropped_comment = true;
       while (i < n && s[i] != '\n') ++i;
     } else if (c == '\'') {
       const std::size_t close = s.find('\'', i + 1);

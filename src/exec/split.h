@@ -18,6 +18,7 @@ namespace vostrel {
 struct SplitResult {
   std::vector<std::string> words;
   std::string error;  // empty on success
+  bool dropped_comment = false;  // a "#" comment was left out of the words
   bool ok() const { return error.empty(); }
 };
 SplitResult split_command_words(std::string_view line);

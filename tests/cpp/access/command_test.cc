@@ -109,11 +109,16 @@ TEST(CheckCommand, Table) {
       {"wildcard miss", wildcards, "git stash", "", "approval", "git stash"},
       {"wildcard in the middle", wildcards, "make -j4 install", "", "allowed"},
       {"wildcard needs the suffix", wildcards, "make -j4 install now", "", "approval", "make -j4 install now"},
+      // The runner drops comments: a rule must not match through one.
+      {"wildcard through a comment", wildcards, "make evil #install", "", "approval", "make evil #install"},
+      {"wildcard with a quoted hash", wildcards, "make '#x' install", "", "allowed"},
+      {"wildcard with a hash inside a word", wildcards, "make a#b install", "", "allowed"},
       // Expressions search anywhere unless anchored.
       {"pattern anchored", patterns, "git log --oneline", "", "allowed"},
       {"pattern word boundary", patterns, "git logs", "", "approval", "git logs"},
       {"pattern other verb", patterns, "git push", "", "approval", "git push"},
       {"pattern unanchored", patterns, "false", "", "allowed"},
+      {"pattern through a comment", patterns, "rm -rf / # ls", "", "approval", "rm -rf / # ls"},
       // The URL scan comes before every allowing rule.
       {"url allowed host", hosts, "curl https://example.com/a", "", "allowed"},
       {"url wildcard host", hosts, "curl http://api.test.org", "", "allowed"},
