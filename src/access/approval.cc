@@ -82,14 +82,19 @@ std::optional<std::string> TerminalConsole::read_line(const std::string& prompt)
 
 namespace {
 
+// Never destroyed, so a host-backed console is not released during static
+// destruction.
 ServiceSlot<std::shared_ptr<Console>>& console_slot() {
-  static ServiceSlot<std::shared_ptr<Console>> slot(std::make_shared<TerminalConsole>());
-  return slot;
+  static auto* const slot = new ServiceSlot<std::shared_ptr<Console>>(std::make_shared<TerminalConsole>());
+  return *slot;
 }
 
 }  // namespace
 
-void install_console(std::shared_ptr<Console> console) { console_slot().replace(std::move(console)); }
+void install_console(std::shared_ptr<Console> console) {
+  if (!console) return;  // the slot is never empty
+  console_slot().replace(std::move(console));
+}
 
 std::shared_ptr<Console> current_console() { return console_slot().get(); }
 

@@ -51,7 +51,7 @@ class TerminalConsole : public Console {
 };
 
 // Replaces the process-wide console (bootstrap's). Prompts already running
-// keep the console they started with.
+// keep the console they started with. A null console is ignored.
 void install_console(std::shared_ptr<Console> console);
 
 // The current process-wide console (a TerminalConsole until one is installed).

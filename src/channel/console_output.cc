@@ -23,15 +23,21 @@ Status StdoutConsoleOutput::write(std::string_view text) {
 
 namespace {
 
+// Never destroyed: an installed output may be backed by the host, which must
+// not be released during static destruction, and threads still writing at exit
+// find it.
 ServiceSlot<std::shared_ptr<ConsoleOutput>>& output_slot() {
-  static ServiceSlot<std::shared_ptr<ConsoleOutput>> slot(std::make_shared<StdoutConsoleOutput>());
-  return slot;
+  static auto* const slot = new ServiceSlot<std::shared_ptr<ConsoleOutput>>(std::make_shared<StdoutConsoleOutput>());
+  return *slot;
 }
 
 }  // namespace
 
 Status console_write(std::string_view text) { return output_slot().get()->write(text); }
 
-void install_console_output(std::shared_ptr<ConsoleOutput> output) { output_slot().replace(std::move(output)); }
+void install_console_output(std::shared_ptr<ConsoleOutput> output) {
+  if (!output) return;  // the slot is never empty
+  output_slot().replace(std::move(output));
+}
 
 }  // namespace vostrel

@@ -27,7 +27,7 @@ class StdoutConsoleOutput : public ConsoleOutput {
 // installed), with no lock held while it runs.
 Status console_write(std::string_view text);
 
-// Replaces the process-wide console output (bootstrap's).
+// Replaces the process-wide console output (bootstrap's); a null one is ignored.
 void install_console_output(std::shared_ptr<ConsoleOutput> output);
 
 }  // namespace vostrel

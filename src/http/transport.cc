@@ -315,9 +315,11 @@ Result<JsonValue> DefaultTransport::post(std::string_view url, const JsonValue& 
 namespace {
 
 // The process-wide slot; the first use fills it, once, whatever the thread.
+// Never destroyed, so a host-backed transport is not released during static
+// destruction.
 ServiceSlot<std::shared_ptr<Transport>>& transport_slot() {
-  static ServiceSlot<std::shared_ptr<Transport>> slot(std::make_shared<DefaultTransport>());
-  return slot;
+  static auto* const slot = new ServiceSlot<std::shared_ptr<Transport>>(std::make_shared<DefaultTransport>());
+  return *slot;
 }
 
 }  // namespace

@@ -85,6 +85,13 @@ TEST_F(PromptTest, Answers) {
   }
 }
 
+TEST_F(PromptTest, NullConsoleKeepsTheInstalledOne) {
+  auto console = use(true, false, {"n\n"});
+  install_console(nullptr);
+  EXPECT_EQ(current_console(), console);
+  EXPECT_FALSE(prompt_on_console(kLs));
+}
+
 TEST_F(PromptTest, PromptText) {
   auto console = use(true, false, {"y\n", "y\n", "y\n"});
   prompt_on_console(kLs);

@@ -191,6 +191,12 @@ class ConsoleChannelTest : public ::testing::Test {
   std::shared_ptr<RecordingOutput> output_ = std::make_shared<RecordingOutput>();
 };
 
+TEST_F(ConsoleChannelTest, NullOutputKeepsTheInstalledOne) {
+  install_console_output(nullptr);
+  ASSERT_TRUE(console_write("still here").ok());
+  EXPECT_EQ(output_->lines, (std::vector<std::string>{"still here"}));
+}
+
 TEST_F(ConsoleChannelTest, Lines) {
   struct Case {
     const char* format;
