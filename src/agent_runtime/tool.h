@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "json/value.h"
 #include "utils/result.h"
@@ -82,6 +83,38 @@ struct ToolSpec {
     return ToolSpec{std::string(name), std::string(description), std::move(parameters),
                     std::move(handler), false};
   }
+};
+
+// What a contextual tool asks for before it runs (JSON tag "kind"): the user
+// confirms a description, or approves a command line run in a folder.
+struct ConfirmAction {
+  std::string description;
+  bool operator==(const ConfirmAction&) const = default;
+};
+struct CommandAction {
+  std::string command;
+  std::optional<std::string> cwd;
+  bool operator==(const CommandAction&) const = default;
+};
+using PreflightAction = std::variant<ConfirmAction, CommandAction>;
+
+// The capabilities a run grants one invocation of a contextual tool; defined
+// by the run engine, which builds one per call and expires it when the call
+// returns.
+class ToolContext;
+
+// A tool that is asked what it needs before it runs. Shared between threads
+// like ToolHandler; the run engine calls `preflight` and then `invoke`, on the
+// stepping thread.
+class ContextualToolHandler {
+ public:
+  virtual ~ContextualToolHandler() = default;
+  // Whether the run must first confirm an action or approve a command; nothing
+  // when the call needs no consent.
+  virtual Result<std::optional<PreflightAction>> preflight(const JsonObject& arguments,
+                                                           const ToolIdentity& identity) = 0;
+  // Runs the tool; the context's capabilities end when this returns.
+  virtual Result<std::string> invoke(const JsonObject& arguments, ToolContext& context) = 0;
 };
 
 }  // namespace vostrel::agent_runtime
