@@ -64,7 +64,7 @@ class ToolHandler {
  public:
   virtual ~ToolHandler() = default;
   // `arguments` is the call's object; `actor` the calling agent's name, or empty
-  // when the spec does not take the actor. The text becomes the result's content;
+  // when the ToolSpec does not take the actor. The text becomes the result's content;
   // an error becomes a failed result.
   virtual Result<std::string> call(const JsonObject& arguments, std::string_view actor) = 0;
 };

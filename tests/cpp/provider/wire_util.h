@@ -19,18 +19,7 @@ namespace vostrel::provider::wire_test {
 using test_support::parse_or_fail;
 inline JsonValue parse(std::string_view text) { return parse_or_fail(text); }
 
-// Tool calls as [[name, arguments, id], ...] in compact JSON.
-inline std::string calls_json(const std::vector<ToolCall>& calls) {
-  JsonArray out;
-  for (const ToolCall& call : calls) {
-    JsonArray entry;
-    entry.emplace_back(call.name);
-    entry.emplace_back(call.arguments);
-    entry.emplace_back(call.id);
-    out.emplace_back(std::move(entry));
-  }
-  return to_json(JsonValue(std::move(out)));
-}
+using test_support::calls_json;
 
 // The headers the provider chose, in wire order, as "Name: value", without
 // those the HTTP client adds on its own.

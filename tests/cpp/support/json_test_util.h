@@ -4,8 +4,11 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "agent_runtime/tool.h"
 #include "json/value.h"
+#include "json/writer.h"
 #include "utils/result.h"
 
 namespace vostrel::test_support {
@@ -18,6 +21,15 @@ inline std::string error_of(const Status& s) { return s.ok() ? "<ok>" : s.error(
 template <typename T>
 std::string error_of(const Result<T>& r) {
   return r.ok() ? "<ok>" : r.error().message;
+}
+
+// Tool calls as [[name, arguments, id], ...] in compact JSON.
+inline std::string calls_json(const std::vector<agent_runtime::ToolCall>& calls) {
+  JsonArray out;
+  for (const agent_runtime::ToolCall& call : calls) {
+    out.emplace_back(JsonArray{JsonValue(call.name), JsonValue(call.arguments), JsonValue(call.id)});
+  }
+  return to_json(JsonValue(std::move(out)));
 }
 
 }  // namespace vostrel::test_support

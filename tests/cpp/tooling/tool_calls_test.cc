@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "json/writer.h"
+#include "support/json_test_util.h"
 #include "tooling/fence.h"
 
 namespace vostrel::tooling {
@@ -20,15 +21,7 @@ std::string describe(const std::vector<ToolCall>& calls) {
     EXPECT_TRUE(calls[0].id.empty());
     return "error: " + (error != nullptr && error->is_string() ? error->as_string() : "?");
   }
-  JsonArray out;
-  for (const ToolCall& call : calls) {
-    JsonArray row;
-    row.emplace_back(call.name);
-    row.emplace_back(call.arguments);
-    row.emplace_back(call.id);
-    out.emplace_back(std::move(row));
-  }
-  return to_json(JsonValue(std::move(out)));
+  return test_support::calls_json(calls);
 }
 
 std::string nested_arrays(int depth) {

@@ -71,7 +71,7 @@ PyTypeObject* type_object_fallible(ClassDef& def) {
   slots.push_back({Py_tp_dealloc, reinterpret_cast<void*>(def.dealloc)});
   slots.push_back({0, nullptr});
 
-  // CPython keeps pointing at the spec's name, so it lives as long as the type.
+  // CPython keeps pointing at the type name it was given, so it lives as long as the type.
   auto* qualified = new std::string(std::string("vostrel._core.") + def.name);
   PyType_Spec spec{};
   spec.name = qualified->c_str();

@@ -83,7 +83,7 @@ PyObject* tool_spec_to_py(const agent_runtime::ToolSpec& spec) {
   PyObject* wrapper = new_py_object<ToolHandlerClass>(
       std::shared_ptr<agent_runtime::ToolHandler>(spec.handler));
   if (wrapper == nullptr) {
-    PyErr_Clear();  // the spec then shows None as its handler
+    PyErr_Clear();  // the ToolSpec then shows None as its handler
   }
   value.handler_object = PyRef::steal(wrapper);
   return new_py_object<ToolSpecClass>(std::move(value));
